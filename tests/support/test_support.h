@@ -1,0 +1,58 @@
+// Helpers shared by the tests: captured log lines and a private sandbox root.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace optad::test {
+
+// Captures every log line (also DEBUG lines: the verbose flag is switched on
+// while the capture lives, unless asked otherwise).
+class LogCapture {
+public:
+    explicit LogCapture(bool verbose = true);
+    ~LogCapture();
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    struct Line {
+        int priority;
+        std::string text;
+    };
+    std::vector<Line> lines() const;
+    // All texts joined, one per line as logged.
+    std::string text() const;
+    // Number of lines equal to text (exactly).
+    int count(const std::string &text) const;
+    // Number of lines containing the fragment.
+    int count_containing(const std::string &fragment) const;
+    bool contains(const std::string &fragment) const { return count_containing(fragment) > 0; }
+    void clear();
+
+private:
+    bool old_verbose_;
+};
+
+// A fresh temporary directory used as the sandbox root for fixed paths while
+// the object lives; removed afterwards.
+class SandboxRoot {
+public:
+    SandboxRoot();
+    ~SandboxRoot();
+    SandboxRoot(const SandboxRoot &) = delete;
+    SandboxRoot &operator=(const SandboxRoot &) = delete;
+
+    const std::string &dir() const { return dir_; }
+    // The real path of a fixed path inside the sandbox.
+    std::string path(const std::string &fixed) const { return dir_ + fixed; }
+    // Writes a file at a fixed path (directories created).
+    void write(const std::string &fixed, const std::string &content) const;
+    // Reads a file at a fixed path ("" if missing; *exists tells).
+    std::string read(const std::string &fixed, bool *exists = nullptr) const;
+
+private:
+    std::string dir_;
+    std::string old_root_;
+};
+
+}  // namespace optad::test
