@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <ctime>
 
@@ -16,6 +17,12 @@ bool ClockSource::cond_wait_until(GCond *, GMutex *, int64_t deadline_us)
     if (deadline_us > now)
         sleep_us(deadline_us - now);
     return false;
+}
+
+bool ClockSource::cond_wait_until(std::condition_variable &, std::unique_lock<std::mutex> &,
+                                  int64_t deadline_us)
+{
+    return cond_wait_until(static_cast<GCond *>(nullptr), nullptr, deadline_us);
 }
 
 void clock_set_source(ClockSource *s)
@@ -53,6 +60,21 @@ bool clock_cond_wait_until(GCond *cond, GMutex *mutex, int64_t deadline_us)
         return s->cond_wait_until(cond, mutex, deadline_us);
     // g_cond_wait_until() uses the same monotonic clock as clock_now_us().
     return g_cond_wait_until(cond, mutex, deadline_us);
+}
+
+}  // namespace optad
+
+namespace optad {
+
+bool clock_cond_wait_until(std::condition_variable &cond, std::unique_lock<std::mutex> &lock,
+                           int64_t deadline_us)
+{
+    if (ClockSource *s = source.load())
+        return s->cond_wait_until(cond, lock, deadline_us);
+    // steady_clock is CLOCK_MONOTONIC on Linux, the clock of clock_now_us().
+    int64_t now = clock_now_us();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(deadline_us - now);
+    return cond.wait_until(lock, deadline) == std::cv_status::no_timeout;
 }
 
 }  // namespace optad

@@ -8,7 +8,9 @@
 
 #include <glib.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 namespace optad {
 
@@ -23,6 +25,9 @@ void clock_sleep_us(int64_t us);
 // g_cond_wait_until(). With a test clock installed the wait does not block:
 // it lets the test clock decide.
 bool clock_cond_wait_until(GCond *cond, GMutex *mutex, int64_t deadline_us);
+// The same for the standard library's primitives (lock must hold the mutex).
+bool clock_cond_wait_until(std::condition_variable &cond, std::unique_lock<std::mutex> &lock,
+                           int64_t deadline_us);
 
 // A replacement clock for tests. Install with clock_set_source(); pass
 // nullptr to go back to the real clock.
@@ -34,6 +39,8 @@ public:
     // Called instead of blocking on the condition; returns false for a
     // time-out. The default advances time to the deadline.
     virtual bool cond_wait_until(GCond *cond, GMutex *mutex, int64_t deadline_us);
+    virtual bool cond_wait_until(std::condition_variable &cond, std::unique_lock<std::mutex> &lock,
+                                 int64_t deadline_us);
 };
 
 void clock_set_source(ClockSource *source);

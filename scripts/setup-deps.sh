@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the builds and tests need. Idempotent: does
+# nothing when everything is there already. Needs root (or sudo) otherwise.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libglib2.0-dev libglib2.0-bin
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  dbus python3 python3-dbusmock python3-gi
+  g++-arm-linux-gnueabihf qemu-user libglib2.0-dev:armhf
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+
+if ! dpkg --print-foreign-architectures | grep -qx armhf; then
+  "${sudo_cmd[@]}" dpkg --add-architecture armhf
+  need_update=1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+"${sudo_cmd[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

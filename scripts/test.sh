@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up what is needed, builds and runs the whole test suite.
+#   scripts/test.sh            the host build (default)
+#   scripts/test.sh host-asan  also: host-tsan, armhf (ARM binaries under qemu)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+preset="${1:-host}"
+scripts/setup-deps.sh
+cmake --preset "$preset"
+cmake --build --preset "$preset"
+ctest --preset "$preset" -j2
