@@ -1,7 +1,7 @@
 #include "config/param_settings.h"
 
 #include "platform/paths.h"
-#include "tests/config/unprivileged.h"
+#include "tests/config/child_process.h"
 #include "tests/support/test_support.h"
 
 #include <glib.h>
@@ -393,6 +393,8 @@ TEST_F(ParamSettingsTest, BrokenFileKeepsDefaultsAndIsNeverOverwritten)
 
 TEST_F(ParamSettingsTest, ReadOnlyFileKeepsDefaultsAndIsNotTouched)
 {
+    if (!test::fork_usable())
+        GTEST_SKIP() << "forked children do not run here";
     const std::string content = "[ImageSource.I0.Sensor]\nBrightness=10\n";
     root.write(CONF, content);
     ASSERT_EQ(chmod(root.path(CONF).c_str(), 0444), 0);
