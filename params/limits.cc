@@ -24,10 +24,16 @@ constexpr float EXPOSURE_WINDOW_SCALE = 9999.0f;
 // Exposure time used when the IMC reports no valid longest exposure: 1 s.
 constexpr int FALLBACK_LONGEST_SHUTTER_US = 1000000;
 
+// Grid values beyond this are far outside any window; clamping them first
+// keeps the conversion to int defined for any number a caller sends.
+constexpr float GRID_VALUE_BOUND = 1048576.0f;
+
 // Single precision, half away from zero, as the IMC's own tools round.
 int round_to_int(float v)
 {
-    return static_cast<int>(std::roundf(v));
+    if (std::isnan(v))
+        return 0;
+    return static_cast<int>(std::roundf(std::clamp(v, -GRID_VALUE_BOUND, GRID_VALUE_BOUND)));
 }
 
 // Sets an int parameter to its lower limit when it lies outside [min, max].
@@ -119,9 +125,13 @@ char *adjust_focus_window_coordinates(const char *focus_w0)
 {
     float x[4];
     float y[4];
+    // "nan" and "inf" scan as numbers but are no coordinates: refused like
+    // any other malformed window.
     if (focus_w0 == nullptr ||
         std::sscanf(focus_w0, "%f,%f:%f,%f:%f,%f:%f,%f", &x[0], &y[0], &x[1], &y[1], &x[2], &y[2],
-                    &x[3], &y[3]) != 8) {
+                    &x[3], &y[3]) != 8 ||
+        !std::isfinite(x[0]) || !std::isfinite(y[0]) || !std::isfinite(x[2]) ||
+        !std::isfinite(y[2])) {
         OPTAD_LOG_ERROR("ERROR:optad:%s:%s - invalid window co-ords format!\n", "optad",
                         "adjust_focus_window_coordinates");
         return nullptr;

@@ -95,7 +95,8 @@ TEST_F(LimitsTest, FocusWindowUsesCornersZeroAndTwo)
 
 TEST_F(LimitsTest, FocusWindowThatDoesNotParse)
 {
-    const char *bad[] = {"0.1,0.1:0.2,0.1:0.2,0.2:0.1", "", "a,b:c,d:e,f:g,h", nullptr};
+    const char *bad[] = {"0.1,0.1:0.2,0.1:0.2,0.2:0.1", "", "a,b:c,d:e,f:g,h", nullptr,
+                         "nan,0.1:0.2,0.1:0.2,0.2:0.1,0.2", "0.1,0.1:0.2,0.1:inf,0.2:0.1,0.2"};
     for (const char *s : bad) {
         log.clear();
         EXPECT_EQ(adjust_focus_window_coordinates(s), nullptr) << (s ? s : "null");
@@ -103,6 +104,13 @@ TEST_F(LimitsTest, FocusWindowThatDoesNotParse)
                             "co-ords format!\n"),
                   1);
     }
+}
+
+TEST_F(LimitsTest, FocusWindowFarOutsideTheImageIsPulledIn)
+{
+    g_autofree char *w = adjust_focus_window_coordinates("-1e30,0.1:0,0:1e30,0.9:0,0");
+    // Too large (179 max), near edge kept, then moved up to the lower edge.
+    EXPECT_STREQ(w, "0.042969,0.101562:0.742188,0.101562:0.742188,0.800781:0.042969,0.800781");
 }
 
 TEST_F(LimitsTest, ExposureWindowShrinksToMaximumSize)
