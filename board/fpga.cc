@@ -12,7 +12,7 @@
 
 namespace optad {
 
-const fpga_field fpga_fields[] = {
+const fpga_field fpga_fields[FPGA_FIELD_COUNT] = {
     {"pci_rx.nbr_of_dws", &fpga_status::pci_rx, 0, 0xFFFFFF, true},
     {"ctrl.crop_en", &fpga_status::ctrl, 0, 0x1, false},
     {"ctrl.strm_en", &fpga_status::ctrl, 1, 0x1, false},
@@ -31,7 +31,6 @@ const fpga_field fpga_fields[] = {
     {"cur_crop_y.height", &fpga_status::cur_crop_y, 0, 0x3FFF, false},
     {"cur_crop_y.start", &fpga_status::cur_crop_y, 14, 0x1FFF, true},
 };
-static_assert(sizeof fpga_fields / sizeof fpga_fields[0] == FPGA_FIELD_COUNT);
 
 namespace {
 

@@ -60,8 +60,8 @@ struct fpga_field {
     uint32_t mask;  // after the shift
     bool group_end;
 };
-extern const fpga_field fpga_fields[];
 inline constexpr size_t FPGA_FIELD_COUNT = 17;
+extern const fpga_field fpga_fields[FPGA_FIELD_COUNT];
 
 // The value of one field.
 inline uint32_t fpga_field_value(const fpga_status &st, const fpga_field &f)

@@ -12,7 +12,7 @@ namespace optad {
 
 // The lines without a signal name are never named by a message of the
 // power sequences; they keep null there.
-const module_gpio_line module_gpio_lines[] = {
+const module_gpio_line module_gpio_lines[MODULE_GPIO_LINE_COUNT] = {
     {GPIO_POWER_GOOD, "POWER_GOOD", false},
     {GPIO_SPI_FRONT_TRISTATE, "SPI_FRONT_TRISTATE", true},
     {GPIO_I2C_PMIC_TRISTATE, "I2C_PMIC_TRISTATE", true},
@@ -31,7 +31,6 @@ const module_gpio_line module_gpio_lines[] = {
     {GPIO_FWUP_CMPLT, nullptr, false},
     {GPIO_DC_OFF, nullptr, false},
 };
-static_assert(sizeof module_gpio_lines / sizeof module_gpio_lines[0] == MODULE_GPIO_LINE_COUNT);
 
 const char *gpio_signal_name(const char *line)
 {

@@ -44,8 +44,8 @@ struct module_gpio_line {
 
 // Every module line, in the order the diagnostic tool lists them, dc_off
 // last (the tool does not list it).
-extern const module_gpio_line module_gpio_lines[];
 inline constexpr size_t MODULE_GPIO_LINE_COUNT = 17;
+extern const module_gpio_line module_gpio_lines[MODULE_GPIO_LINE_COUNT];
 // The lines the diagnostic tool lists: the first 16 of the table.
 inline constexpr size_t MODULE_GPIO_LISTED_COUNT = 16;
 

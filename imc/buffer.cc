@@ -86,7 +86,9 @@ int buffer_send_camera_status_cmd(int64_t req_timeout_us)
         // The IMC answers all zeros while it has no status yet.
         if (!all_zero(reply, SPI_BUFFER_SIZE))
             return 0;
-        if (log_verbose())
+        // The warning announces a retry, so the third empty reply (after
+        // which nothing is retried) gets none: two warnings for three.
+        if (attempt < STATUS_ATTEMPTS && log_verbose())
             log_write(LOG_WARNING, "optad:buffer_send_camera_status_cmd - Failed to get camera status - retrying");
     }
     return -1;
