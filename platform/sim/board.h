@@ -1,0 +1,103 @@
+// The simulated image module and the main board's side of it: supplies and
+// POWER_GOOD, the IMC, the FPGA and its video link, the PMIC, the video
+// input and the data cache, all driven by the programs' GPIO writes and
+// device requests and by time.
+#pragma once
+
+#include "platform/sim/cam0.h"
+#include "platform/sim/context.h"
+#include "platform/sim/datacache.h"
+#include "platform/sim/device.h"
+#include "platform/sim/fpga.h"
+#include "platform/sim/imc.h"
+#include "platform/sim/pmic.h"
+#include "platform/sim/spi_bus.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace optad::sim {
+
+class Board {
+public:
+    explicit Board(const Config &config, int64_t now_us);
+
+    Context &ctx() { return ctx_; }
+    Imc &imc() { return imc_; }
+    Fpga &fpga() { return fpga_; }
+    Pmic &pmic() { return pmic_; }
+    Cam0 &cam0() { return cam0_; }
+    Datacache &datacache() { return datacache_; }
+
+    // Time: runs every timer due at now, then brings the model in step.
+    void advance(int64_t now_us);
+    int64_t next_deadline() const { return ctx_.timers.next(); }
+    // Brings everything that follows the lines and states in step (call
+    // after any change; it does nothing when nothing changed).
+    void evaluate();
+
+    // GPIO line handles of the programs. Results are >= 0 or -errno.
+    int line_request(int gpio, const std::string &name_or_label);
+    int line_op(int32_t id, int op, int arg);
+    bool line_exists(int32_t id) { return ctx_.lines.handle(id) != nullptr; }
+    void line_attach_events(int32_t id, int fd);
+    void line_closed(int32_t id) { ctx_.lines.remove_handle(id); }
+    void events_closed(int fd) { ctx_.lines.detach_events(fd); }
+
+    // Opens a device path; nullptr with *error (an errno) when it is missing.
+    std::unique_ptr<DeviceSession> open_device(const std::string &path, int flags, int *error);
+
+    // Lines driven from the control interface (logged in the GPIO log with
+    // the prefix "ctl").
+    bool drive_line(Line line, int level, std::string *error);
+
+    // Faults that act at once.
+    void drop_power_good();
+    void drop_init_done();
+
+    // The power sequences of the control interface: they run on the lines
+    // like the daemon's, with short pauses. The answer ("ok" or "error: ...")
+    // is available from sequence_result() once finished.
+    bool start_power_sequence(bool on, bool safe);
+    bool sequence_result(std::string *answer);
+
+    std::string describe();
+
+private:
+    struct Step {
+        enum Kind { Drive, Sleep, Wait, WaitLink } kind;
+        Line line;
+        int level;
+        int ms;
+        const char *failure;
+    };
+
+    void on_timer(TimerId id);
+    void run_sequence();
+
+    Context ctx_;
+    Imc imc_;
+    Fpga fpga_;
+    Pmic pmic_;
+    Cam0 cam0_;
+    Datacache datacache_;
+    SpiBus imc_bus_;
+    SpiBus fpga_bus_;
+
+    bool supplies_ = false;
+    bool power_good_dropped_ = false;  // latched until the supplies go off
+    bool fpga_released_ = false;
+    bool link_up_ = false;
+    bool two_lane_ = false;
+    bool stream_ = false;
+
+    std::vector<Step> sequence_;
+    size_t sequence_pos_ = 0;
+    int64_t step_deadline_ = -1;
+    bool sequence_active_ = false;
+    bool sequence_finished_ = false;
+    std::string sequence_answer_;
+};
+
+}  // namespace optad::sim

@@ -1,0 +1,105 @@
+// The image module's controller (IMC) as the main board sees it: its start
+// and stop, the lines it drives (INIT_DONE, REQ, I2N_INT, FWUP_CMPLT), the
+// camera status block, the command frames on its SPI link and the firmware
+// upgrade.
+#pragma once
+
+#include "platform/sim/context.h"
+#include "platform/sim/spi_bus.h"
+#include "platform/sim/status_block.h"
+
+#include <cstdint>
+#include <string>
+
+namespace optad::sim {
+
+class Imc final : public SpiTarget {
+public:
+    enum class State {
+        Off,        // unpowered or held in reset
+        Booting,    // released from reset, INIT_DONE not yet high
+        Running,    // INIT_DONE high, answering on the link
+        Halted,     // crashed (INIT_DONE dropped): waits for a reset
+        Rebooting,  // restarting after a system reset command
+    };
+    enum class Mode { Normal, Safe };
+    enum class Upgrade { Idle, Receiving, Writing, Written };
+
+    explicit Imc(Context &ctx);
+
+    // Released from reset with POWER_GOOD high; safe: IMC_SAFE_BOOT was high.
+    void start(Mode mode);
+    // Reset asserted or power gone: everything the IMC drives goes low.
+    void stop();
+    // The IMC crashes: INIT_DONE drops and it stays silent until reset.
+    void halt();
+
+    State state() const { return state_; }
+    Mode mode() const { return mode_; }
+    Upgrade upgrade() const { return upgrade_; }
+    bool running() const { return state_ == State::Running; }
+    // The IMC sends video: running its normal firmware, not upgrading.
+    bool streaming() const
+    {
+        return running() && mode_ == Mode::Normal && upgrade_ == Upgrade::Idle;
+    }
+
+    // Handles the IMC's timers; false for any other.
+    bool on_timer(TimerId id);
+
+    // One transfer on /dev/spidev2.0 (bytes in wire order, LSB-first).
+    void transfer(const uint8_t *tx, uint8_t *rx, uint32_t len, bool valid) override;
+
+    Context &context() { return ctx_; }
+    StatusBlock &status() { return status_; }
+    const StatusBlock &status() const { return status_; }
+    // The revision in the IMC's flash: it runs after the next start.
+    uint32_t flash_revision() const { return flash_revision_; }
+    void set_flash_revision(uint32_t revision) { flash_revision_ = revision; }
+
+    // Effects of commands and control requests.
+    bool pulse_interrupt();
+    void move_protector(uint8_t target);
+    void protector_released();  // a stuck protector may finish its move
+    void start_focus_oneshot();
+    void focus_step();
+    void system_reset();
+    void start_version_up(uint32_t size);
+    void apply_faults();  // the status bytes that faults hold
+    // A lens error: byte 0x13 reports 0x80 and byte 0x12 carries the code
+    // until it is cleared (then 0x12 shows the lens again).
+    void set_lens_error(uint8_t code);
+    void clear_lens_error();
+
+    std::string describe() const;
+
+    // The revision in the "Rev." text of an image's first 60 bytes, as the
+    // daemon reads it from the firmware file: 0 without the marker; false
+    // when the number has no blank after it within five characters.
+    static bool parse_revision(const uint8_t *head, size_t len, uint32_t *revision);
+
+private:
+    void frame(const uint8_t *f, uint8_t *rx);
+    void firmware_message(const uint8_t *f, uint32_t len, bool has_rx);
+    void status_reply(uint8_t *rx);
+    void command(const uint8_t *f, unsigned length);
+    void write_in_done();
+
+    Context &ctx_;
+    StatusBlock status_;
+    State state_ = State::Off;
+    Mode mode_ = Mode::Normal;
+    uint32_t flash_revision_;
+    uint8_t protector_target_ = 0;
+    uint8_t lens_before_error_ = 1;
+
+    Upgrade upgrade_ = Upgrade::Idle;
+    uint32_t fw_expected_ = 0;
+    uint32_t fw_received_ = 0;
+    bool fw_bad_ = false;
+    uint8_t fw_head_[60] = {};
+
+    uint8_t frame_[SpiBus::MAX_MESSAGE] = {};  // the last transfer, in the IMC's bit order
+};
+
+}  // namespace optad::sim
