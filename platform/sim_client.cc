@@ -90,6 +90,8 @@ int result_of(const Reply &reply)
     return reply.result;
 }
 
+// A request header and its ioctl body; they go out as two pieces (the
+// struct has padding between them).
 struct IoctlHead {
     Request req;
     simproto::IoctlBody body;
@@ -195,9 +197,10 @@ private:
 
         IoctlHead head{{0, simproto::OP_IOCTL, 0, 0},
                        {static_cast<uint32_t>(request), simproto::IOCTL_POINTER, 0}};
-        struct iovec iov[3 + MAX_TRANSFERS];
+        struct iovec iov[4 + MAX_TRANSFERS];
         int count = 0;
-        iov[count++] = {&head, sizeof head};
+        iov[count++] = {&head.req, sizeof head.req};
+        iov[count++] = {&head.body, sizeof head.body};
         iov[count++] = {arg, size};
         size_t body = sizeof head.body + size;
         size_t rx_total = 0;
@@ -256,10 +259,11 @@ private:
         IoctlHead head{{static_cast<uint32_t>(sizeof head.body + sizeof wire + entry_size),
                         simproto::OP_IOCTL, 0, 0},
                        {static_cast<uint32_t>(DATACACHE_WRITE), simproto::IOCTL_POINTER, 0}};
-        struct iovec iov[3] = {{&head, sizeof head},
+        struct iovec iov[4] = {{&head.req, sizeof head.req},
+                               {&head.body, sizeof head.body},
                                {&wire, sizeof wire},
                                {reinterpret_cast<void *>(rec->entry), entry_size}};
-        if (!simwire::send_all(fd, iov, entry_size > 0 ? 3 : 2) ||
+        if (!simwire::send_all(fd, iov, entry_size > 0 ? 4 : 3) ||
             !simwire::recv_all(fd, &reply, sizeof reply))
             return lost("DATACACHE_WRITE");
         if (reply.payload_size != 0 && !simwire::discard(fd, reply.payload_size))
