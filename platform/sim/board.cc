@@ -66,13 +66,17 @@ Board::Board(const Config &config, int64_t now_us)
 
 void Board::advance(int64_t now_us)
 {
-    ctx_.now_us = now_us;
+    // Each timer runs at its own deadline, so that what it starts is timed
+    // from then even when the loop wakes late.
     TimerId id;
-    while (ctx_.timers.take_due(now_us, &id)) {
+    int64_t due;
+    while (ctx_.timers.take_due(now_us, &id, &due)) {
+        ctx_.now_us = due > ctx_.now_us ? due : ctx_.now_us;
         if (!imc_.on_timer(id))
             on_timer(id);
         evaluate();
     }
+    ctx_.now_us = now_us > ctx_.now_us ? now_us : ctx_.now_us;
     evaluate();
 }
 

@@ -48,8 +48,9 @@ public:
         return best;
     }
 
-    // Takes one timer whose deadline is at or before now; false when none.
-    bool take_due(int64_t now, TimerId *id)
+    // Takes the earliest timer whose deadline is at or before now, with its
+    // deadline; false when none.
+    bool take_due(int64_t now, TimerId *id, int64_t *due)
     {
         int best = -1;
         for (int i = 0; i < static_cast<int>(TimerId::Count); ++i) {
@@ -58,6 +59,7 @@ public:
         }
         if (best < 0)
             return false;
+        *due = due_[best];
         due_[best] = NEVER;
         *id = static_cast<TimerId>(best);
         return true;
