@@ -1,0 +1,19 @@
+#include "daemon/daemon_state.h"
+
+namespace optad {
+
+void DaemonState::reset()
+{
+    state = OPTAD_STARTUP_WAIT_POWER;
+    imc_ready.store(0);
+    status_polling = 0;
+    first_power_up = 1;
+    safe_mode = 0;
+    power_up_retry_count = 0;
+    imc_restart = 0;
+    skip_reset = 0;
+    imc_error_count = 0;
+    check_power_refusals = 0;
+}
+
+}  // namespace optad

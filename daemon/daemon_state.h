@@ -1,0 +1,60 @@
+// The daemon's start-up state and the main loop's flags and counters.
+//
+// The state takes the module from waiting for power through power-up,
+// firmware check and parameter synchronisation to running. The flags steer
+// the recovery paths: restarts, the safe-mode power-up, the firmware upgrade
+// and giving up after five IMC errors.
+#pragma once
+
+#include <atomic>
+
+namespace optad {
+
+enum OptadState : int {
+    OPTAD_STARTUP_WAIT_POWER = 0,     // initial: waiting until the power budget allows power-up
+    OPTAD_STARTUP_POWERUP = 1,        // power-up sequence running or being retried
+    OPTAD_STARTUP_WAIT_INT = 2,       // module powered; waiting for the IMC's first interrupt
+    OPTAD_STARTUP_CHECK_FIRM = 3,     // firmware check queued or running
+    OPTAD_STARTUP_UPDATE_PARAMS = 4,  // firmware up to date; next status poll starts the sync
+    OPTAD_STARTUP_WAIT_UPDATE = 5,    // all parameter jobs queued; waiting for confirmations
+    // 6 is not used.
+    OPTAD_STARTUP_DONE = 7,           // running
+};
+
+// Everything here is guarded by the job-list mutex, except imc_ready: the
+// GPIO listener threads read it without the mutex, so it is atomic.
+struct DaemonState {
+    int state = OPTAD_STARTUP_WAIT_POWER;
+    // 1 from a successful power-up until the next shutdown or power-up
+    // attempt; parameter jobs are sent and the status block polled only
+    // while it is set.
+    std::atomic<int> imc_ready{0};
+    // Poll the camera status block whenever the job list is empty (set once
+    // the firmware is known to be current).
+    int status_polling = 0;
+    // The first power-up attempt of the process skips the IMC's heart-beat
+    // and debug-marker checks.
+    int first_power_up = 1;
+    // Request a safe-mode boot of the IMC (after a normal boot failed).
+    int safe_mode = 0;
+    // Failed power-up attempts since the last success; at 5 power-up is not
+    // tried again.
+    int power_up_retry_count = 0;
+    // The IMC is being restarted on purpose (firmware upgrade, capture-mode
+    // change): the power sequences skip their heart-beat checks.
+    int imc_restart = 0;
+    // Leave the IMC system reset command out of the next restart's shutdown
+    // (after a firmware upgrade the IMC restarts by itself).
+    int skip_reset = 0;
+    // JT_ERROR jobs over the life of the process; the fifth stops the module
+    // for good.
+    int imc_error_count = 0;
+    // Refusals of JT_CHECK_POWER counted while DEBUG logging is on; every
+    // hundredth is logged.
+    int check_power_refusals = 0;
+
+    // Back to the values at process start.
+    void reset();
+};
+
+}  // namespace optad

@@ -1,0 +1,407 @@
+#include "daemon/main_loop.h"
+
+#include "daemon/imc_status_file.h"
+#include "daemon/job_queue.h"
+#include "daemon/jobs.h"
+#include "daemon/ops.h"
+#include "daemon/process_state.h"
+#include "imc/spi.h"
+#include "imc/status_block.h"
+#include "params/capture_settings.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+
+#include <cstring>
+
+namespace optad {
+
+namespace {
+
+// Pause between two power checks while the power budget does not allow
+// the module yet; the job-list mutex is free meanwhile, so that the power
+// budget handler can deliver its answer.
+constexpr int64_t CHECK_POWER_PAUSE_US = 100'000;
+// Pause after each shutdown of a restart or a power-up retry, for the
+// module's supplies to discharge.
+constexpr int64_t RESTART_PAUSE_US = 3'000'000;
+// One in this many power-check refusals is logged.
+constexpr int CHECK_POWER_LOG_EVERY = 100;
+// Power-up attempts per JT_POWER_UP_SEQ, and over the process once they
+// have all failed.
+constexpr int POWER_UP_ATTEMPTS = 5;
+// IMC errors over the process after which the module stays off.
+constexpr int IMC_ERROR_LIMIT = 5;
+// The overlay condition shown while the IMC firmware is upgraded.
+constexpr int OVERLAY_PTZ_BLOCK_UPGRADE = 2;
+
+DaemonState &ds = daemon_state;
+
+// A byte of the latest status reply (0 when the link never handed out its
+// buffer).
+uint8_t recv_byte(size_t offset)
+{
+    return imc_buffers.recv_buf != nullptr ? imc_buffers.recv_buf[offset] : 0;
+}
+
+void clear_link_buffers()
+{
+    if (imc_buffers.send_buf != nullptr)
+        std::memset(imc_buffers.send_buf, 0, SPI_BUFFER_SIZE);
+    if (imc_buffers.recv_buf != nullptr)
+        std::memset(imc_buffers.recv_buf, 0, SPI_BUFFER_SIZE);
+}
+
+// --- power-up ---
+
+// The retry step's texts: plain after a failed attempt, SAFE_MODE when the
+// failure concerns (or leads to) a safe-mode boot.
+struct PowerUpTexts {
+    const char *gave_up;
+    const char *retry;
+};
+constexpr PowerUpTexts POWER_UP_PLAIN = {
+    "ERROR:optad:main_loop:JT_POWER_UP_SEQ - IMC startup sequence failed even after 5 retries!\n",
+    "ERROR:optad:main_loop:JT_POWER_UP_SEQ - Retry startup sequence again! Retry number=%d\n",
+};
+constexpr PowerUpTexts POWER_UP_SAFE_MODE = {
+    "ERROR:optad:main_loop:JT_POWER_UP_SEQ:SAFE_MODE - IMC startup sequence failed even after 5 retries!\n",
+    "ERROR:optad:main_loop:JT_POWER_UP_SEQ:SAFE_MODE - Retry startup sequence again! Retry number=%d\n",
+};
+
+// One power-up attempt and what its result leads to. Returns the texts of
+// the retry step when the attempt failed, nullptr when the job is done.
+const PowerUpTexts *power_up_attempt()
+{
+    int skip_checks = ds.first_power_up ? 1 : ds.imc_restart;
+    ds.first_power_up = 0;
+    int result = daemon_ops.power_up(ds.safe_mode, skip_checks);
+
+    if (result >= 0) {
+        ds.safe_mode = 0;
+        ds.imc_restart = 0;
+        ds.power_up_retry_count = 0;
+        ds.imc_ready.store(1);
+        ds.state = OPTAD_STARTUP_WAIT_INT;
+        return nullptr;
+    }
+    switch (result) {
+    case -4:  // the power budget refused
+        ds.state = OPTAD_STARTUP_WAIT_POWER;
+        queue_job_locked(JT_CHECK_POWER);
+        return nullptr;
+    case -3:  // the IMC came up in safe mode: it needs its firmware
+        if (daemon_ops.request_camera_status() >= 0) {
+            ds.safe_mode = 0;
+            queue_job_locked(JT_PERFORM_FIRM_UP);
+            return nullptr;
+        }
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_POWER_UP_SEQ:SAFE_MODE - Something went wrong when "
+                        "requesting Camera Status!\n");
+        return &POWER_UP_SAFE_MODE;
+    case -2:  // a normal boot never finished: try a safe-mode boot
+        ds.safe_mode = 1;
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_POWER_UP_SEQ:SAFE_MODE - IMC power up sequence failed! "
+                        "Retry with Safe Mode!\n");
+        return &POWER_UP_SAFE_MODE;
+    default:  // -1, and any other failure the same way
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_POWER_UP_SEQ - IMC power up sequence failed!\n");
+        return &POWER_UP_PLAIN;
+    }
+}
+
+void jt_power_up_seq()
+{
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_POWER_UP_SEQ - OPTAD state changed to OPTAD_STARTUP_POWERUP\n");
+    ds.state = OPTAD_STARTUP_POWERUP;
+    job_records_clear(job_records);
+    ds.imc_ready.store(0);
+
+    // Five failed attempts end power-up for the life of the process (only
+    // a success resets the count).
+    if (ds.power_up_retry_count >= POWER_UP_ATTEMPTS)
+        return;
+
+    // All attempts run inside this one job, with the job-list mutex held.
+    for (;;) {
+        const PowerUpTexts *texts = power_up_attempt();
+        if (texts == nullptr)
+            return;
+        ds.power_up_retry_count++;
+        if (ds.power_up_retry_count >= POWER_UP_ATTEMPTS) {
+            // The module stays as the last attempt left it; nothing more is
+            // queued.
+            log_write(LOG_ERR, "%s", texts->gave_up);
+            return;
+        }
+        log_write(LOG_ERR, texts->retry, ds.power_up_retry_count);
+        daemon_ops.shutdown(ds.imc_restart, 0);
+        clock_sleep_us(RESTART_PAUSE_US);
+    }
+}
+
+// --- the other job types ---
+
+void jt_i2n_int()
+{
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_I2N_INT - Received IMC Interrupt! => Need to check information in "
+                    "next Camera Status\n");
+    // Only the first interrupt after power-up means something here; later
+    // ones are news that the next status poll brings anyway.
+    if (ds.state != OPTAD_STARTUP_WAIT_INT)
+        return;
+    ds.state = OPTAD_STARTUP_CHECK_FIRM;
+    queue_job_locked(JT_CHECK_FIRM_UP);
+}
+
+void jt_check_firm_up()
+{
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_CHECK_FIRM_UP - Received Check Firmware upgrade\n");
+    int result = daemon_ops.check_firmware_version();
+    if (result == 0 || result == 1) {  // the IMC's revision differs from the file's
+        queue_job_locked(JT_PERFORM_FIRM_UP);
+        return;
+    }
+    // A failed check does not hold start-up: it counts as up to date.
+    if (result == -1)
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_CHECK_FIRM_UP - Firmware version check failed!\n");
+    else if (result == -2)
+        OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_CHECK_FIRM_UP - IMC firmware is already the latest firmware!\n");
+
+    write_imc_status_file();
+    daemon_ops.overlay_set_condition(OVERLAY_PTZ_BLOCK_UPGRADE, 0);
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_CHECK_FIRM_UP - OPTAD state changed to OPTAD_STARTUP_UPDATE_PARAMS\n");
+    // The next idle pass polls the status block, and the status monitor
+    // starts the parameter sync from that poll.
+    ds.state = OPTAD_STARTUP_UPDATE_PARAMS;
+    ds.status_polling = 1;
+}
+
+void jt_perform_firm_up()
+{
+    // The overlay stays on until a firmware check finds nothing to do.
+    daemon_ops.overlay_set_condition(OVERLAY_PTZ_BLOCK_UPGRADE, 1);
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_PERFORM_FIRM_UP - Received Perform Firmware upgrade\n");
+    OPTAD_LOG_INFO("Image Chip is being upgraded...\n");
+    if (daemon_ops.firmware_upgrade() < 0)
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_PERFORM_FIRM_UP - IMC firmware upgrade failed\n");
+    OPTAD_LOG_INFO("Image Chip upgrade completed!\n");
+    // Restart in every case: after a failure the restart leads to a new
+    // check and a new attempt. The IMC restarts by itself after an upgrade,
+    // so the restart sends no reset command and skips the heart-beat checks.
+    ds.imc_restart = 1;
+    ds.skip_reset = 1;
+    queue_job_locked(JT_RESTART_IMC);
+}
+
+void jt_wait_stream()
+{
+    if (daemon_ops.wait_for_dtct_strm() < 0) {
+        queue_job_locked(JT_RESTART_IMC);
+        return;
+    }
+    daemon_ops.set_black_video_morvel6(0);
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_WAIT_STREAM - OPTAD state changed to OPTAD_STARTUP_DONE\n");
+    ds.state = OPTAD_STARTUP_DONE;
+}
+
+void jt_restart_imc()
+{
+    // Close the gate: other threads see the IMC as not started until the
+    // next parameter sync opens it again.
+    imc_gate_close();
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_RESTART_IMC - Restarting IMC from Main Loop\n");
+    daemon_ops.reset_heart_beat_watch();
+    ds.imc_ready.store(0);
+    ds.status_polling = 0;
+    int result = daemon_ops.shutdown(ds.imc_restart, ds.skip_reset);
+    ds.skip_reset = 0;
+    if (result < 0)
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_RESTART_IMC - IMC shut down failed\n");
+    clock_sleep_us(RESTART_PAUSE_US);
+    queue_job_locked(JT_POWER_UP_SEQ);
+}
+
+void jt_error()
+{
+    ds.imc_error_count++;
+    OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_ERROR - Image Error Status = 0x%02X\n", recv_byte(STS_IMAGE_ERROR));
+    OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_ERROR - Power Error Status = 0x%02X\n", recv_byte(STS_POWER_ERROR));
+    OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_ERROR - IMC Log Status = 0x%02X%02X\n", recv_byte(STS_IMC_LOG + 1),
+                    recv_byte(STS_IMC_LOG));
+    if (ds.imc_error_count >= IMC_ERROR_LIMIT) {
+        // The module stays off for the rest of the process: nothing queues
+        // a power-up again and, with the IMC-ready flag cleared by the
+        // shutdown, parameter jobs are dropped.
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_ERROR - Image Chip (IMC) has failed 5 times!\n");
+        if (daemon_ops.shutdown(ds.imc_restart, 0) < 0)
+            OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_ERROR - IMC shut down failed\n");
+        ds.status_polling = 0;
+        return;
+    }
+    OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_ERROR - Received error status from IMC! Restarting Image Chip (IMC)...");
+    queue_job_locked(JT_RESTART_IMC);
+}
+
+void jt_fpga_error()
+{
+    // An FPGA fault restarts the IMC but does not count as an IMC error.
+    queue_job_locked(JT_RESTART_IMC);
+}
+
+void jt_check_power()
+{
+    // One check answers every queued request.
+    job_list.remove_all(JT_CHECK_POWER);
+    if (ds.state != OPTAD_STARTUP_WAIT_POWER)
+        return;
+    if (daemon_ops.has_enough_power()) {
+        OPTAD_LOG_DEBUG("DEBUG:optad:Got enough power!\n");
+        queue_job_locked(JT_POWER_UP_SEQ);
+        return;
+    }
+    if (log_verbose()) {
+        if (ds.check_power_refusals % CHECK_POWER_LOG_EVERY == 0)
+            log_write(LOG_DEBUG, "DEBUG:optad:main_loop - JT_CHECK_POWER: Still not enough power...\n");
+        ds.check_power_refusals++;
+    }
+    job_list_unlock();
+    clock_sleep_us(CHECK_POWER_PAUSE_US);
+    job_list_lock();
+    queue_job_locked(JT_CHECK_POWER);
+}
+
+// Diagnostic jobs. Nothing in the daemon queues them; they are there for a
+// developer who queues one from a debugger or a test.
+void jt_test_print_camera_status()
+{
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop - JT_TEST_PRINT_CAMERA_STATUS\n");
+    if (daemon_ops.request_camera_status() < 0) {
+        OPTAD_LOG_ERROR("ERROR:optad:test_print_camera_status - Something went wrong when requesting Camera "
+                        "Status!\n");
+        return;
+    }
+    daemon_ops.print_camera_status();
+}
+
+void jt_test_read_chunk_datacache()
+{
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop - JT_TEST_READ_CHUNK_DATACACHE\n");
+    daemon_ops.test_read_chunk_datacache();
+}
+
+void jt_test_read_fpga()
+{
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop - JT_TEST_READ_FPGA\n");
+    daemon_ops.print_fpga_status();
+}
+
+using JobHandler = void (*)();
+constexpr JobHandler job_handlers[JT_JOB_TYPE_COUNT] = {
+    jt_power_up_seq,               // JT_POWER_UP_SEQ
+    jt_i2n_int,                    // JT_I2N_INT
+    jt_check_firm_up,              // JT_CHECK_FIRM_UP
+    jt_perform_firm_up,            // JT_PERFORM_FIRM_UP
+    jt_wait_stream,                // JT_WAIT_STREAM
+    jt_restart_imc,                // JT_RESTART_IMC
+    jt_error,                      // JT_ERROR
+    jt_fpga_error,                 // JT_FPGA_ERROR
+    jt_check_power,                // JT_CHECK_POWER
+    jt_test_print_camera_status,   // JT_TEST_PRINT_CAMERA_STATUS
+    jt_test_read_chunk_datacache,  // JT_TEST_READ_CHUNK_DATACACHE
+    jt_test_read_fpga,             // JT_TEST_READ_FPGA
+};
+
+// --- parameter jobs ---
+
+void param_job(int id)
+{
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop - Received a request for parameter Type=%d\n", id);
+    // Without a started IMC the job is dropped, not deferred: the start-up
+    // sync sends every parameter anyway.
+    if (ds.imc_ready.load() == 0)
+        return;
+    clear_link_buffers();
+    if (daemon_ops.send_param(id) == SEND_PARAM_LINK_FAILED) {
+        // Tried again first thing, as often as it fails; each try waits up
+        // to 10 s for the IMC.
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop - Something wrong with send_param_to_IMC_with_SPI, retry again "
+                        "later!\n");
+        queue_job_at_head_locked(id);
+    }
+}
+
+// --- the loop ---
+
+// Step 6 of a pass: the idle status poll. Returns whether one was made.
+bool poll_camera_status()
+{
+    if (ds.imc_ready.load() == 0 || ds.status_polling == 0)
+        return false;
+    if (daemon_ops.request_camera_status() < 0)
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop - Something went wrong when requesting Camera Status!\n");
+    else if (daemon_ops.check_camera_status() < 0)
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop - Check Camera Status failed!\n");
+    return true;
+}
+
+}  // namespace
+
+void main_loop_run_job(int id)
+{
+    if (id != JT_CHECK_POWER)
+        OPTAD_LOG_DEBUG("DEBUG:optad:main_loop - Going to run id=%d!\n", id);
+    if (id >= 0 && id <= JT_LAST_JOB_TYPE)
+        job_handlers[id]();
+    else if (job_is_param(id))
+        param_job(id);
+    else if (id > JOB_LAST_PARAM)
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop - Received unknown parameter Type=%d\n", id);
+    else
+        OPTAD_LOG_ERROR("ERROR:optad:main_loop - Received an Handled Job Type=%d\n", id);
+}
+
+bool main_loop_work()
+{
+    while (!job_list.empty()) {
+        int id = job_list.front();
+        if (job_merges_duplicates(id))
+            job_list.remove_all(id);
+        else
+            job_list.pop_front();
+        main_loop_run_job(id);
+    }
+    // Jobs that the status check queues wait for the next pass.
+    return poll_camera_status();
+}
+
+void main_loop_wait(bool polled)
+{
+    // Idle polling would flood the log, so the wait is only logged after a
+    // pass without a poll.
+    if (!polled) {
+        OPTAD_LOG_DEBUG("DEBUG:optad:main_loop - Handled all data!\n");
+        OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:run - unlock - waiting for data available\n");
+    }
+    if (ds.status_polling)
+        job_list_wait_until(clock_now_us() + static_cast<int64_t>(s_capture.poll_interval_ms) * 1000);
+    else
+        job_list_wait();
+    // Woken, timed out or woken spuriously: the next pass looks at the list.
+    if (!polled)
+        OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:run - Received data available!\n");
+}
+
+void main_loop_run_once()
+{
+    main_loop_wait(main_loop_work());
+}
+
+void main_loop_run()
+{
+    OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:run - lock\n");
+    job_list_lock();
+    for (;;)
+        main_loop_run_once();
+}
+
+}  // namespace optad

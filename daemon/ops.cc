@@ -1,0 +1,79 @@
+#include "daemon/ops.h"
+
+#include "board/fpga.h"
+#include "config/param_settings.h"
+#include "daemon/unavailable.h"
+#include "dbus/legacy_generator.h"
+#include "imc/buffer.h"
+#include "imc/spi.h"
+#include "video/datacache.h"
+#include "video/morvel6.h"
+
+namespace optad {
+
+namespace {
+
+namespace na = unavailable;
+
+// Real functions where their module is in the daemon; the rest report that
+// they are not available yet.
+constexpr DaemonOps default_ops = {
+    // start-up and teardown
+    .param_init = param_init,
+    .param_free_values = param_free_values,
+    .events_init = na::events_init,
+    .events_free = na::events_free,
+    .spi_open_and_init = spi_open_and_init,
+    .spi_close = spi_close,
+    .image_control_wait_start = na::image_control_wait_start,
+    .capture_mode_init = na::capture_mode_init,
+    .gpio_power_good = na::gpio_power_good,
+    .gpio_init_done = na::gpio_init_done,
+    .gpio_i2n_int = na::gpio_i2n_int,
+    .legacy_generate_shutter_gain_iris_config = legacy_generate_shutter_gain_iris_config,
+    .open_datacache = open_datacache,
+    .write_sensor_datacache = write_sensor_datacache,
+    .write_limits_datacache = write_limits_datacache,
+    .datacache_api_optics_type = datacache_api_optics_type,
+    .update_lens_cache = na::update_lens_cache,
+    .poe_client_start = na::poe_client_start,
+    .set_stream_morvel6 = set_stream_morvel6,
+
+    // D-Bus listener thread
+    .imc_control_start = na::imc_control_start,
+    .imc_control_stop = na::imc_control_stop,
+    .image_control_dbus_watch = na::image_control_dbus_watch,
+    .image_control_dbus_unwatch = na::image_control_dbus_unwatch,
+    .rotation_service_dbus_watch = na::rotation_service_dbus_watch,
+    .rotation_service_dbus_unwatch = na::rotation_service_dbus_unwatch,
+    .event_handler_dbus_watch_captiond = na::event_handler_dbus_watch_captiond,
+    .event_handler_dbus_unwatch_captiond = na::event_handler_dbus_unwatch_captiond,
+
+    // main loop jobs
+    .has_enough_power = na::has_enough_power,
+    .power_up = na::power_up,
+    .shutdown = na::shutdown,
+    .check_firmware_version = na::check_firmware_version,
+    .firmware_upgrade = na::firmware_upgrade,
+    .wait_for_dtct_strm = na::wait_for_dtct_strm,
+    .set_black_video_morvel6 = set_black_video_morvel6,
+    .request_camera_status = na::request_camera_status,
+    .check_camera_status = na::check_camera_status,
+    .print_camera_status = buffer_print_camera_status,
+    .overlay_set_condition = na::overlay_set_condition,
+    .send_param = na::send_param,
+    .test_read_chunk_datacache = test_read_chunk_datacache,
+    .print_fpga_status = print_fpga_status,
+    .reset_heart_beat_watch = na::reset_heart_beat_watch,
+};
+
+}  // namespace
+
+DaemonOps daemon_ops = default_ops;
+
+const DaemonOps &default_daemon_ops()
+{
+    return default_ops;
+}
+
+}  // namespace optad

@@ -1,0 +1,106 @@
+// The job list as a container: order, head insertion, removal of every
+// duplicate, wrap-around of its ring, and what happens when it is full.
+#include "daemon/job_list.h"
+#include "daemon/jobs.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace optad {
+namespace {
+
+std::vector<int> contents(const JobList &l)
+{
+    std::vector<int> v;
+    for (size_t i = 0; i < l.size(); i++)
+        v.push_back(l.at(i));
+    return v;
+}
+
+TEST(JobList, AppendPrependAndPopKeepOrder)
+{
+    JobList l;
+    EXPECT_TRUE(l.empty());
+    EXPECT_TRUE(l.append(27));
+    EXPECT_TRUE(l.append(13));
+    EXPECT_TRUE(l.prepend(34));
+    EXPECT_EQ(contents(l), (std::vector<int>{34, 27, 13}));
+    EXPECT_EQ(l.front(), 34);
+    l.pop_front();
+    EXPECT_EQ(contents(l), (std::vector<int>{27, 13}));
+    l.pop_front();
+    l.pop_front();
+    EXPECT_TRUE(l.empty());
+    l.pop_front();  // harmless on an empty list
+    EXPECT_TRUE(l.empty());
+}
+
+TEST(JobList, RemoveAllKeepsTheOthersInOrder)
+{
+    JobList l;
+    for (int id : {8, 27, 8, 13, 8, 8, 14})
+        l.append(id);
+    EXPECT_EQ(l.remove_all(8), 4u);
+    EXPECT_EQ(contents(l), (std::vector<int>{27, 13, 14}));
+    EXPECT_EQ(l.remove_all(99), 0u);
+    EXPECT_FALSE(l.contains(8));
+    EXPECT_TRUE(l.contains(13));
+}
+
+TEST(JobList, WrapsAroundItsRing)
+{
+    // Move the head near the end of the ring, then work across the seam.
+    JobList l;
+    for (size_t i = 0; i < JobList::CAPACITY - 2; i++) {
+        l.append(1);
+        l.pop_front();
+    }
+    for (int id : {12, 40, 12, 41, 12})
+        ASSERT_TRUE(l.append(id));
+    ASSERT_TRUE(l.prepend(5));
+    EXPECT_EQ(contents(l), (std::vector<int>{5, 12, 40, 12, 41, 12}));
+    EXPECT_EQ(l.remove_all(12), 3u);
+    EXPECT_EQ(contents(l), (std::vector<int>{5, 40, 41}));
+}
+
+TEST(JobList, FullListAbsorbsMergedDuplicatesAndRefusesTheRest)
+{
+    JobList l;
+    l.append(JOB_SHARPNESS);
+    l.append(JOB_FOCUSDRIVE);
+    l.append(JT_RESTART_IMC);
+    while (!l.full())
+        ASSERT_TRUE(l.append(JT_CHECK_POWER));
+    ASSERT_EQ(l.size(), JobList::CAPACITY);
+
+    // Taking the queued Sharpness would remove this one anyway.
+    EXPECT_TRUE(l.append(JOB_SHARPNESS));
+    // Not on the list yet, or run once per entry: no room.
+    EXPECT_FALSE(l.append(JOB_GAIN));
+    EXPECT_FALSE(l.append(JOB_FOCUSDRIVE));
+    EXPECT_FALSE(l.append(JT_RESTART_IMC));
+    EXPECT_FALSE(l.prepend(JOB_SHARPNESS));
+    EXPECT_EQ(l.size(), JobList::CAPACITY);
+    EXPECT_EQ(l.at(0), JOB_SHARPNESS);
+    EXPECT_EQ(l.at(JobList::CAPACITY - 1), JT_CHECK_POWER);
+
+    l.clear();
+    EXPECT_TRUE(l.empty());
+    EXPECT_TRUE(l.append(JOB_GAIN));
+}
+
+TEST(JobIds, MergingRule)
+{
+    for (int id = -2; id <= JT_LAST_JOB_TYPE; id++)
+        EXPECT_FALSE(job_merges_duplicates(id)) << id;
+    for (int id = JOB_FIRST_PARAM; id <= JOB_LAST_PARAM + 2; id++)
+        EXPECT_EQ(job_merges_duplicates(id), id != JOB_FOCUSDRIVE) << id;
+    EXPECT_FALSE(job_is_param(JT_LAST_JOB_TYPE));
+    EXPECT_TRUE(job_is_param(12));
+    EXPECT_TRUE(job_is_param(47));
+    EXPECT_FALSE(job_is_param(48));
+}
+
+}  // namespace
+}  // namespace optad
