@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <glib.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
+
+#include <cerrno>
 
 #include <cstring>
 #include <string>
@@ -42,17 +46,31 @@ Outcome rigdump(const test::SandboxRoot &root, const std::vector<std::string> &a
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
+    // posix_spawn with the output redirected to files: GLib's spawn closes
+    // every inherited descriptor in the child, which breaks qemu-arm when
+    // the armhf tests run emulated.
     Outcome r;
-    g_autofree char *out = nullptr;
-    g_autofree char *err = nullptr;
-    g_autoptr(GError) error = nullptr;
-    int wait_status = 0;
-    if (!g_spawn_sync(nullptr, argv.data(), envp.data(), G_SPAWN_DEFAULT, nullptr, nullptr, &out, &err,
-                      &wait_status, &error)) {
-        ADD_FAILURE() << "cannot run rigdump: " << error->message;
+    const std::string out_path = root.path("/rigdump.out");
+    const std::string err_path = root.path("/rigdump.err");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        ADD_FAILURE() << "cannot run rigdump: " << std::strerror(rc);
         return r;
     }
+    int wait_status = 0;
+    while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+    }
     r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    g_autofree char *out = nullptr;
+    g_autofree char *err = nullptr;
+    g_file_get_contents(out_path.c_str(), &out, nullptr, nullptr);
+    g_file_get_contents(err_path.c_str(), &err, nullptr, nullptr);
     r.out = out != nullptr ? out : "";
     r.err = err != nullptr ? err : "";
     return r;
