@@ -16,6 +16,7 @@ protected:
     {
         ASSERT_TRUE(sim.running());
         ASSERT_TRUE(sim.ok("power on"));
+        ASSERT_TRUE(sim.wait_for("show state", "imc running"));
         ASSERT_TRUE(sim.ok("clear all"));
     }
     test::SandboxRoot root;

@@ -24,6 +24,7 @@ protected:
     {
         ASSERT_TRUE(sim.running());
         ASSERT_TRUE(sim.ok("power on"));
+        ASSERT_TRUE(sim.wait_for("show state", "imc running"));
         ASSERT_EQ(spi_open_and_init(&send, &recv), 0);
         ASSERT_TRUE(sim.ok("clear all"));
     }

@@ -108,6 +108,7 @@ protected:
 TEST_F(RigdumpSim, PoweredModulePrintsEverySectionAndSucceeds)
 {
     ASSERT_TRUE(sim.ok("power on"));
+    ASSERT_TRUE(sim.wait_for("show state", "imc running"));
     ASSERT_TRUE(sim.ok("clear all"));
     root.write("/lib/persistent/var/lib/optics/image_stabilization_total_time", "7199\n");
     // The simulator keeps /proc/interrupts (its timer row moves with time).
@@ -163,6 +164,7 @@ TEST_F(RigdumpSim, UnpoweredModuleIsNotAskedForStatus)
 TEST_F(RigdumpSim, FpgaFailureOnlyChangesTheExitStatus)
 {
     ASSERT_TRUE(sim.ok("power on"));
+    ASSERT_TRUE(sim.wait_for("show state", "imc running"));
     ASSERT_TRUE(sim.ok("fault device /dev/spidev3.0 missing"));
     Outcome r = rigdump(root, {"--all"});
     EXPECT_EQ(r.status, 4);
@@ -174,6 +176,7 @@ TEST_F(RigdumpSim, FpgaFailureOnlyChangesTheExitStatus)
 TEST_F(RigdumpSim, UnknownArgumentOpensTheLinkThenExitsFive)
 {
     ASSERT_TRUE(sim.ok("power on"));
+    ASSERT_TRUE(sim.wait_for("show state", "imc running"));
     ASSERT_TRUE(sim.ok("clear all"));
     Outcome r = rigdump(root, {"--foo"});
     EXPECT_EQ(r.status, 5);
