@@ -90,17 +90,5 @@ TEST(JobList, FullListAbsorbsMergedDuplicatesAndRefusesTheRest)
     EXPECT_TRUE(l.append(JOB_GAIN));
 }
 
-TEST(JobIds, MergingRule)
-{
-    for (int id = -2; id <= JT_LAST_JOB_TYPE; id++)
-        EXPECT_FALSE(job_merges_duplicates(id)) << id;
-    for (int id = JOB_FIRST_PARAM; id <= JOB_LAST_PARAM + 2; id++)
-        EXPECT_EQ(job_merges_duplicates(id), id != JOB_FOCUSDRIVE) << id;
-    EXPECT_FALSE(job_is_param(JT_LAST_JOB_TYPE));
-    EXPECT_TRUE(job_is_param(12));
-    EXPECT_TRUE(job_is_param(47));
-    EXPECT_FALSE(job_is_param(48));
-}
-
 }  // namespace
 }  // namespace optad
