@@ -399,17 +399,6 @@ TEST_F(StartupJobs, FailedUpgradeStillCompletesAndRestarts)
     EXPECT_EQ(jobs(), Jobs{JT_RESTART_IMC});
 }
 
-TEST_F(StartupJobs, SuccessfulUpgradeRestartsWithoutResetCommand)
-{
-    main_loop_run_job(JT_PERFORM_FIRM_UP);
-    EXPECT_FALSE(log.contains("upgrade failed"));
-    EXPECT_EQ(log.count("Image Chip upgrade completed!\n"), 1);
-    main_loop_run_job(JT_RESTART_IMC);
-    EXPECT_EQ(fakes().shutdown_args, (Args{{1, 1}}));
-    EXPECT_EQ(daemon_state.skip_reset, 0);
-    EXPECT_EQ(daemon_state.imc_restart, 1);  // kept for the power-up
-}
-
 TEST_F(StartupJobs, StreamWait)
 {
     daemon_state.state = OPTAD_STARTUP_WAIT_UPDATE;
