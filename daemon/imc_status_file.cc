@@ -36,6 +36,9 @@ bool write_all(int fd, const char *data, size_t size)
 
 }  // namespace
 
+// The directory belongs to the system's start scripts, which create the
+// run-time directories; a missing one is reported like any file that cannot
+// be opened, not created here.
 int write_imc_status_file()
 {
     const std::string path = platform_path(IMC_STATUS_PATH);

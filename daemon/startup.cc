@@ -100,6 +100,8 @@ int daemon_start()
     // IMC not started until the start-up parameter sync opens the gate.
     imc_gate_close();
 
+    // Without its D-Bus thread the daemon could neither serve its parameters
+    // nor hear from the power budget service: a failed start.
     daemon_threads.dbus_listener = start_thread(0, DBUS_LISTENER_THREAD, dbus_listener_run);
     if (daemon_threads.dbus_listener == nullptr)
         return -1;
