@@ -70,10 +70,18 @@ int connect_simulator()
     return fd;
 }
 
-// A request whose connection broke: the simulator went away.
+// A request whose connection broke: the simulator went away. A descriptor
+// that was never a device (closed, or -1 from a failed open) fails the way
+// the kernel fails it, without a word.
 int lost(const char *what)
 {
     int err = errno;
+    if (err == EBADF)
+        return -1;
+    if (err == ENOTSOCK) {
+        errno = ENOTTY;
+        return -1;
+    }
     log_write(LOG_WARNING, "sim_client: %s: lost the module simulator (%s)\n", what,
               std::strerror(err));
     errno = EIO;

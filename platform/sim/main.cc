@@ -3,7 +3,7 @@
 //   optad-sim start [--verbose] [--set name=value]...   run in the background
 //   optad-sim stop                                     stop it
 //   optad-sim ctl <command...>                         one control command
-//   optad-sim --foreground [--verbose] [--set name=value]...
+//   optad-sim --foreground [--verbose] [--exit-with-parent] [--set name=value]...
 //
 // The sandbox root comes from OPTAD_ROOT like for every host-built program;
 // the socket is <root>/var/run/optad-sim/sim.sock. See README.md beside
@@ -15,6 +15,7 @@
 #include "platform/sim_wire.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include <glib.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -40,7 +42,7 @@ int usage(FILE *out)
                  "Usage: optad-sim start [--verbose] [--set name=value]...\n"
                  "       optad-sim stop\n"
                  "       optad-sim ctl <command...>\n"
-                 "       optad-sim --foreground [--verbose] [--set name=value]...\n"
+                 "       optad-sim --foreground [--verbose] [--exit-with-parent] [--set name=value]...\n"
                  "The sandbox root is $OPTAD_ROOT. \"optad-sim ctl help\" lists the commands.\n");
     return out == stdout ? 0 : 2;
 }
@@ -60,6 +62,7 @@ int64_t monotonic_us()
 struct Options {
     optad::sim::Config config;
     bool verbose = false;
+    bool exit_with_parent = false;
 };
 
 bool parse_options(int argc, char **argv, int first, Options *opt)
@@ -80,6 +83,8 @@ bool parse_options(int argc, char **argv, int first, Options *opt)
             }
         } else if (a == "--foreground") {
             continue;
+        } else if (a == "--exit-with-parent") {
+            opt->exit_with_parent = true;
         } else {
             std::fprintf(stderr, "optad-sim: unknown option %s\n", a.c_str());
             return false;
@@ -90,6 +95,14 @@ bool parse_options(int argc, char **argv, int first, Options *opt)
 
 int serve(const Options &opt)
 {
+    if (opt.exit_with_parent) {
+        // A test that is killed (a time-out) must not leave its simulator
+        // behind: stop with the parent, as if told to.
+        pid_t parent = getppid();
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            return 0;
+    }
     optad::sim::Board board(opt.config, monotonic_us());
     board.ctx().verbose = opt.verbose;
     std::string interrupts = platform_path("/proc/interrupts");

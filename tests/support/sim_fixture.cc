@@ -63,6 +63,7 @@ Simulator::Simulator(const SandboxRoot &root, const std::vector<std::string> &ar
 {
     std::vector<std::string> argv = program_command("optad-sim");
     argv.push_back("--foreground");
+    argv.push_back("--exit-with-parent");
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char *> cargv;
     for (std::string &a : argv)
