@@ -39,6 +39,8 @@ inline constexpr const char *LOG_FIXED_PATH = "/var/run/optad-sim/optad-sim.log"
 // Largest request body the simulator accepts (a 4096-byte SPI message with
 // its records fits with room to spare).
 inline constexpr uint32_t MAX_BODY = 64 * 1024;
+// Largest control answer (a full observation log is a few megabytes).
+inline constexpr uint32_t MAX_ANSWER = 64 * 1024 * 1024;
 
 enum Op : uint16_t {
     // Hellos: the first message of a connection.

@@ -127,7 +127,7 @@ int control(const std::string &socket_path, const std::string &command, std::str
     if (ok) {
         simproto::Request req{static_cast<uint32_t>(command.size()), simproto::OP_CONTROL, 0, 0};
         ok = request(fd, req, command.data(), command.size(), nullptr, 0, &reply) &&
-             reply.payload_size <= simproto::MAX_BODY;
+             reply.payload_size <= simproto::MAX_ANSWER;
     }
     if (ok) {
         answer->assign(reply.payload_size, '\0');

@@ -89,6 +89,25 @@ TEST_F(SimDevices, DatacacheRingBuffers)
     EXPECT_NE(log.find("read sensor_data 10 -> 3\n"), std::string::npos);
 }
 
+TEST_F(SimDevices, LongLogsComeBackWhole)
+{
+    int fd = dev_open("/dev/datacache0", O_RDWR);
+    ASSERT_GE(fd, 0);
+    datacache_register_rec reg = registration("optics", 20, 10);
+    int id = dev_ioctl(fd, DATACACHE_REGISTER, &reg);
+    ASSERT_EQ(id, 0);
+    uint32_t e[5] = {};
+    for (uint32_t i = 0; i < 3000; ++i) {
+        e[0] = i;
+        datacache_write_rec wr {0, reinterpret_cast<uintptr_t>(e), {0, 0}};
+        ASSERT_EQ(dev_ioctl(fd, DATACACHE_WRITE, &wr), 0);
+    }
+    dev_close(fd);
+    std::string log = sim.ctl("log datacache");
+    EXPECT_GT(log.size(), 100000u);
+    EXPECT_NE(log.find("write optics 00000bb7 00000000"), std::string::npos);  // the last entry
+}
+
 TEST_F(SimDevices, Cam0RequestsAndRecords)
 {
     int fd = dev_open("/dev/cam0", O_RDWR);
