@@ -134,8 +134,13 @@ bool SpiBus::check(const spi_ioc_transfer &x)
 int SpiBus::message(uint32_t request, const uint8_t *payload, size_t len, std::vector<uint8_t> &out)
 {
     size_t size = _IOC_SIZE(request);
-    if (size % sizeof(spi_ioc_transfer) != 0 || len < size)
+    if (size % sizeof(spi_ioc_transfer) != 0) {
+        ctx_.violation("%s: SPI_IOC_MESSAGE with a %zu-byte record, transfer records are %zu bytes",
+                       rules_.name, size, sizeof(spi_ioc_transfer));
         return -EINVAL;
+    }
+    if (len < size)
+        return -EFAULT;
     size_t n = size / sizeof(spi_ioc_transfer);
     const uint8_t *tx = payload + size;
     size_t tx_left = len - size;

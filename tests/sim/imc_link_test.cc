@@ -223,6 +223,12 @@ TEST_F(SimImc, TransferSettingsTheIMCNeeds)
     EXPECT_EQ(imc_exchange(fd, req, status_request(), nullptr), 512);
     EXPECT_NE(violations().find("imc: SPI mode 0x0, the chip needs 0x1"), std::string::npos);
 
+    // A message whose size is not a whole number of transfer records.
+    spi_ioc_transfer rec = imc_transfer(tx, rx, 512);
+    EXPECT_EQ(dev_ioctl(fd, _IOC(_IOC_WRITE, SPI_IOC_MAGIC, 0, 20), &rec), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_NE(violations().find("SPI_IOC_MESSAGE with a 20-byte record"), std::string::npos);
+
     // Longer than the driver's buffer: refused by the kernel.
     static uint8_t big[5000];
     spi_ioc_transfer x = imc_transfer(big, nullptr, sizeof big);
