@@ -34,6 +34,9 @@ struct CommandRow {
     const char *what;
 };
 
+// The IMC keeps iris, shutter and gain within the limits it reports
+// (0x46-0x4B): a value outside them shows clamped, so a sender that does not
+// clamp first never sees its value confirmed.
 void clamp_into(Imc &imc, int offset, int limits, uint8_t v)
 {
     StatusBlock &s = imc.status();
@@ -438,6 +441,9 @@ void Imc::transfer(const uint8_t *tx, uint8_t *rx, uint32_t len, bool valid)
     }
 }
 
+// One 512-byte exchange. Only the status request has an answer; for every
+// other frame (and every refused one) the IMC sends zeros, which is all the
+// main board expects of it.
 void Imc::frame(const uint8_t *f, uint8_t *rx)
 {
     unsigned length = f[2] << 8 | f[3];
