@@ -211,9 +211,9 @@ int Board::line_op(int32_t id, int op, int arg)
     if (h == nullptr)
         return -EBADF;
     Line line = h->line;
-    const LineSpec &spec = line_spec(line);
+    const LineInfo &info = line_info(line);
     if (op != simproto::LINE_FULL_OPEN && op != simproto::LINE_CLOSE && !h->opened) {
-        ctx_.violation("gpio: %s used before it was opened", spec.name);
+        ctx_.violation("gpio: %s used before it was opened", info.name);
         return -EBADF;
     }
     switch (op) {
@@ -230,22 +230,22 @@ int Board::line_op(int32_t id, int op, int arg)
         lines.set_output(line, false);
         return 0;
     case simproto::LINE_DIRECTION_OUTPUT:
-        if (spec.driver != Driver::Program) {
-            ctx_.violation("gpio: %s is driven by the %s and cannot be made an output", spec.name,
-                           spec.driver == Driver::Module ? "module" : "board");
+        if (info.driver != Driver::Program) {
+            ctx_.violation("gpio: %s is driven by the %s and cannot be made an output", info.name,
+                           info.driver == Driver::Module ? "module" : "board");
             return -EPERM;
         }
         lines.set_output(line, true);
-        ctx_.record(LogKind::Gpio, "%s out %d", spec.name, arg != 0);
+        ctx_.record(LogKind::Gpio, "%s out %d", info.name, arg != 0);
         lines.drive(line, arg);
         evaluate();
         return 0;
     case simproto::LINE_SET_VALUE:
         if (!lines.is_output(line)) {
-            ctx_.violation("gpio: value %d written to %s, which is an input", arg, spec.name);
+            ctx_.violation("gpio: value %d written to %s, which is an input", arg, info.name);
             return -EPERM;
         }
-        ctx_.record(LogKind::Gpio, "%s %d", spec.name, arg != 0);
+        ctx_.record(LogKind::Gpio, "%s %d", info.name, arg != 0);
         lines.drive(line, arg);
         evaluate();
         return 0;
@@ -254,7 +254,7 @@ int Board::line_op(int32_t id, int op, int arg)
         return lines.level(line);
     case simproto::LINE_SET_EDGE:
         if ((arg & ~(EDGE_RISE | EDGE_FALL)) != 0) {
-            ctx_.violation("gpio: edge code %d on %s (4, 8 or 12)", arg, spec.name);
+            ctx_.violation("gpio: edge code %d on %s (4, 8 or 12)", arg, info.name);
             return -EINVAL;
         }
         h->edge = arg;
@@ -295,12 +295,12 @@ std::unique_ptr<DeviceSession> Board::open_device(const std::string &path, int, 
 
 bool Board::drive_line(Line line, int level, std::string *error)
 {
-    const LineSpec &spec = line_spec(line);
-    if (spec.driver == Driver::Program && !ctx_.lines.is_output(line)) {
-        *error = std::string(spec.name) + " is an input now";
+    const LineInfo &info = line_info(line);
+    if (info.driver == Driver::Program && !ctx_.lines.is_output(line)) {
+        *error = std::string(info.name) + " is an input now";
         return false;
     }
-    ctx_.record(LogKind::Gpio, "ctl %s %d", spec.name, level != 0);
+    ctx_.record(LogKind::Gpio, "ctl %s %d", info.name, level != 0);
     ctx_.lines.drive(line, level);
     evaluate();
     return true;

@@ -99,7 +99,7 @@ ControlAnswer show_gpio(Board &board)
     std::string out;
     for (int i = 0; i < static_cast<int>(Line::Count); ++i) {
         Line l = static_cast<Line>(i);
-        const LineSpec &s = line_spec(l);
+        const LineInfo &s = line_info(l);
         out += std::string(s.name) + (board.ctx().lines.is_output(l) ? " out " : " in ") +
                std::to_string(board.ctx().lines.level(l)) + "\n";
     }

@@ -12,7 +12,7 @@ namespace {
 // reset, the SPI front towards the IMC isolated (as shutdown leaves it).
 // dc_off 0: the rig has a DC supply, so no power budget is needed unless a
 // test says otherwise; imc_power_type 1: a DE-phase module.
-constexpr LineSpec TABLE[] = {
+constexpr LineInfo TABLE[] = {
     {"imc_power_good", 420, Driver::Module, 0},
     {"imc_spi_front_tristate", 421, Driver::Program, 1},
     {"imc_i2c_pmic_tristate", 422, Driver::Program, 0},
@@ -35,7 +35,7 @@ static_assert(std::size(TABLE) == static_cast<size_t>(Line::Count));
 
 }  // namespace
 
-const LineSpec &line_spec(Line line)
+const LineInfo &line_info(Line line)
 {
     return TABLE[static_cast<int>(line)];
 }

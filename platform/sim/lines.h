@@ -33,7 +33,7 @@ enum class Line {
 // module, or the main board's own wiring (fixed straps the rig can change).
 enum class Driver { Program, Module, Board };
 
-struct LineSpec {
+struct LineInfo {
     const char *name;  // the GPIO library's name for it
     int gpio;          // its number
     Driver driver;
@@ -41,7 +41,7 @@ struct LineSpec {
 };
 
 // The table, in Line order.
-const LineSpec &line_spec(Line line);
+const LineInfo &line_info(Line line);
 // By name or number; false when there is no such line.
 bool line_by_name(const std::string &name, Line *line);
 bool line_by_gpio(int gpio, Line *line);
