@@ -14,5 +14,10 @@ set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/arm-linux-gnueabihf/pkgconfig:/usr/share/pk
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 find_program(QEMU_ARM qemu-arm)
 if(QEMU_ARM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU_ARM} -L /usr/arm-linux-gnueabihf)
+  # The programs run against Debian's multiarch armhf libraries
+  # (/lib/arm-linux-gnueabihf, brought by libglib2.0-dev:armhf). Pointing
+  # qemu at the cross toolchain's own sysroot (-L /usr/arm-linux-gnueabihf)
+  # would mix that sysroot's loader with the multiarch libc, and such a
+  # program crashes as soon as it starts a thread or forks.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU_ARM})
 endif()

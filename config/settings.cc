@@ -162,6 +162,11 @@ int settings_write_to_disk(GKeyFile *key_file, const char *path)
     // g_key_file_save_to_file() writes a temporary file beside the old one
     // and renames it over it, so a reader never sees half a file.
     const std::string real = platform_path(path);
+    // The configuration directory belongs to this daemon: on a fresh file
+    // system (or a wiped one) it is created with the file rather than
+    // leaving the daemon without a persisted configuration.
+    g_autofree char *dir = g_path_get_dirname(real.c_str());
+    g_mkdir_with_parents(dir, 0755);
     g_autoptr(GError) error = nullptr;
     if (!g_key_file_save_to_file(key_file, real.c_str(), &error)) {
         SETTINGS_ERROR("settings_write_to_disk", "Failed to write file %s\n", path);

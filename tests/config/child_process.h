@@ -10,21 +10,6 @@
 
 namespace optad::test {
 
-// Whether a forked child of this process survives to exit normally. Under
-// qemu-arm (armhf test runs) the child of a dynamically linked program may
-// crash at once; tests that fork are skipped there rather than reported as
-// faults of the code under test.
-inline bool fork_usable()
-{
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(0);
-    if (pid < 0)
-        return false;
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // In a forked child only: drop to "nobody" when running as root (test runs
 // as root would otherwise open any file whatever its mode), after letting
 // others into the sandbox directory (it is made 0700; the directories below

@@ -63,8 +63,6 @@ TEST_F(SettingsTest, Iso88591FileIsConvertedCompletelyAndRewrittenAsUtf8)
 
 TEST_F(SettingsTest, ReadOnlyFileCannotBeOpenedEvenForReading)
 {
-    if (!test::fork_usable())
-        GTEST_SKIP() << "forked children do not run here";
     root.write(CONF, "[G]\nK=1\n");
     ASSERT_EQ(chmod(root.path(CONF).c_str(), 0444), 0);
     const std::string dir = root.dir();
@@ -190,9 +188,21 @@ TEST_F(SettingsTest, WriteReplacesTheFileAtomically)
     EXPECT_EQ(entries, 1);
 }
 
+TEST_F(SettingsTest, MissingDirectoryIsCreatedOnWrite)
+{
+    int existed = -1;
+    SettingsPtr kf(settings_open(CONF, &existed));
+    ASSERT_TRUE(kf);
+    EXPECT_EQ(existed, 0);
+    settings_set_int(kf.get(), "G", "K", 1);
+    EXPECT_EQ(settings_write_to_disk(kf.get(), CONF), 1);
+    EXPECT_EQ(root.read(CONF), "[G]\nK=1\n");
+}
+
 TEST_F(SettingsTest, WriteFailureIsReported)
 {
-    // No /etc/optad directory in the sandbox.
+    // A plain file where the directory should be.
+    root.write("/etc/optad", "not a directory");
     int existed = -1;
     SettingsPtr kf(settings_open(CONF, &existed));
     ASSERT_TRUE(kf);

@@ -16,19 +16,6 @@
 
 namespace optad::test {
 
-// Whether this test program may start threads. The armhf build's tests run
-// under qemu-arm, where a dynamically linked program that starts a thread
-// crashes at once.
-inline bool threads_usable()
-{
-#ifdef OPTAD_TEST_EMULATED
-    return false;
-#else
-    return true;
-#endif
-}
-inline constexpr const char *THREADS_UNUSABLE = "threads cannot be started under the emulator";
-
 // A virtual clock that also notes whether the job-list mutex was free
 // whenever someone slept.
 class PauseClock : public VirtualClock {

@@ -618,8 +618,6 @@ protected:
     void SetUp() override
     {
         DaemonTest::SetUp();
-        if (!threads_usable())
-            GTEST_SKIP() << THREADS_UNUSABLE;
         clock_set_source(nullptr);
     }
 

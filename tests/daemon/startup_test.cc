@@ -92,8 +92,6 @@ protected:
 
 TEST_F(Startup, FullStartEndsWithThePowerCheckQueued)
 {
-    if (!threads_usable())
-        GTEST_SKIP() << THREADS_UNUSABLE;
     ASSERT_EQ(daemon_start(), 0);
     wait_for_dbus_thread();
 
@@ -161,8 +159,6 @@ TEST_F(Startup, SpiFailureTearsDownWithoutStartingThreads)
 
 TEST_F(Startup, WithoutTheImagePipelineServiceNothingIsPowered)
 {
-    if (!threads_usable())
-        GTEST_SKIP() << THREADS_UNUSABLE;
     fakes().image_control_wait_start_result = 0;
     EXPECT_EQ(daemon_start(), -1);
     wait_for_dbus_thread();  // D-Bus keeps being served
@@ -176,8 +172,6 @@ TEST_F(Startup, WithoutTheImagePipelineServiceNothingIsPowered)
 
 TEST_F(Startup, FailedPowerBudgetRegistrationQueuesNoJob)
 {
-    if (!threads_usable())
-        GTEST_SKIP() << THREADS_UNUSABLE;
     fakes().poe_client_start_result = 0;
     EXPECT_EQ(daemon_start(), -1);
     wait_for_dbus_thread();

@@ -1,7 +1,6 @@
 #include "dbus/legacy_generator.h"
 
 #include "config/param_settings.h"
-#include "tests/config/child_process.h"
 #include "tests/support/test_support.h"
 
 #include <glib.h>
@@ -213,8 +212,6 @@ TEST_F(LegacyGeneratorTest, MaxShutterValueAllowed)
 
 TEST_F(LegacyGeneratorTest, MapNumberOutsideTheTableIsFatal)
 {
-    if (!test::fork_usable())
-        GTEST_SKIP() << "forked children do not run here";
     EXPECT_DEATH(legacy_generate_maxshutter_xml(5),
                  "get_maxshutter_map_id_list: assertion failed: \\(FALSE\\)");
     EXPECT_DEATH(maxshutter_value_allowed(-1, 20000),
