@@ -8,7 +8,7 @@ packages=(
   libglib2.0-dev libglib2.0-bin
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   dbus python3 python3-dbusmock python3-gi
-  g++-arm-linux-gnueabihf qemu-user libglib2.0-dev:armhf
+  g++-arm-linux-gnueabihf qemu-user libglib2.0-dev:armhf libstdc++6:armhf
 )
 
 sudo_cmd=()
