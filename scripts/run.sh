@@ -14,6 +14,11 @@ cmake --build --preset host --target optad rigdump optad-sim
 
 bin="$PWD/build/host/bin"
 export OPTAD_ROOT="${OPTAD_ROOT:-$PWD/build/host/rig}"
+# The simulator's Unix socket lives in the root; socket paths are limited to
+# 107 bytes, so a deep checkout runs in a short temporary root instead.
+if [ ${#OPTAD_ROOT} -gt 70 ]; then
+  OPTAD_ROOT="$(mktemp -d /tmp/optad-rig.XXXXXX)"
+fi
 mkdir -p "$OPTAD_ROOT/etc/optad" "$OPTAD_ROOT/var/run/optad" \
          "$OPTAD_ROOT/etc/legacyconfig/legacymappings.d" \
          "$OPTAD_ROOT/lib/persistent/var/lib/optics"
