@@ -57,7 +57,7 @@ TEST_F(SimBoard, FpgaLinkBitsAndWindow)
     EXPECT_EQ(fpga_capt_height(st.rw_capt), 2160);
     EXPECT_EQ(st.pci_rx & 0xFFFFFF, 4147200u);
     EXPECT_NE(st.ctrl & FPGA_CTRL_STRM_EN, 0u);
-    EXPECT_EQ(sim.ctl("log violations"), "");
+    EXPECT_EQ(sim.violations(), "");
 }
 
 TEST_F(SimBoard, FpgaNotInitialisedAfterPowerOff)

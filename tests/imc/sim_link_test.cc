@@ -43,7 +43,7 @@ TEST_F(SimLink, StatusRequestRoundTrip)
     EXPECT_STREQ(lens_get_name(recv), "Canon EF 50mm f/1.4 USM");
     EXPECT_EQ(firmware_get_imc_revision(recv), 300);
     EXPECT_EQ(sim.ctl("log imc"), "00f8000800f80000\n00f8000800f80000\n");
-    EXPECT_EQ(sim.ctl("log violations"), "");
+    EXPECT_EQ(sim.violations(), "");
 }
 
 TEST_F(SimLink, CommandFrameWithItsChecksumIsApplied)
@@ -56,7 +56,7 @@ TEST_F(SimLink, CommandFrameWithItsChecksumIsApplied)
     ASSERT_EQ(spi_send_buffers(10'000'000), 0);
     ASSERT_EQ(buffer_send_camera_status_cmd(10'000'000), 0);
     EXPECT_EQ(recv[STS_SHARPNESS], 5);
-    EXPECT_EQ(sim.ctl("log violations"), "");
+    EXPECT_EQ(sim.violations(), "");
 }
 
 TEST_F(SimLink, EmptyRepliesAreRetriedTwice)
@@ -87,14 +87,14 @@ TEST_F(SimLink, VersionUpStartAndFirmwareStream)
     EXPECT_EQ(spi_send_firmware_file(fd, static_cast<int>(image.size())), 0);
     close(fd);
     EXPECT_TRUE(sim.wait_for("show state", "fw_received 8284"));
-    EXPECT_EQ(sim.ctl("log violations"), "");
+    EXPECT_EQ(sim.violations(), "");
 }
 
 TEST_F(SimLink, SystemResetFrame)
 {
     ASSERT_EQ(system_reset(), 0);
     EXPECT_EQ(sim.ctl("log imc"), "0023000e00100006050008000000\n");
-    EXPECT_EQ(sim.ctl("log violations"), "");
+    EXPECT_EQ(sim.violations(), "");
 }
 
 TEST_F(SimLink, NoReqMeansATimeout)

@@ -140,7 +140,7 @@ TEST_F(RigdumpSim, PoweredModulePrintsEverySectionAndSucceeds)
     EXPECT_EQ(line.find_first_not_of("0123456789"), std::string::npos) << line;
     // First snapshot, the firmware decoder's fresh block, second snapshot.
     EXPECT_EQ(sim.ctl("log imc"), "00f8000800f80000\n00f8000800f80000\n00f8000800f80000\n");
-    EXPECT_EQ(sim.ctl("log violations"), "");
+    EXPECT_EQ(sim.violations(), "");
     // 16 GPIO rows, 32 dump rows.
     size_t gpio = r.out.find(" Name ");
     size_t dump = r.out.find("Camera Status Dump");

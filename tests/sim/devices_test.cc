@@ -266,7 +266,7 @@ TEST_F(SimDevices, FpgaRegistersFollowResetLinkAndStream)
 
     EXPECT_NE(sim.ctl("log fpga").find("write 0x08 0x00000002\nread 0x00 0x010E0F00\n"),
               std::string::npos);
-    EXPECT_EQ(sim.ctl("log violations"), "");
+    EXPECT_EQ(sim.violations(), "");
 }
 
 TEST_F(SimDevices, FpgaTooFastIsGarbage)

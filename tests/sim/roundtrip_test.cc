@@ -122,7 +122,7 @@ TEST_F(SimRoundTrip, StatusExchange)
     double us = median_us(times);
     std::printf("512-byte status exchange + REQ read, client and simulator: median %.1f us\n", us);
     RecordProperty("exchange_us", static_cast<int>(us));
-    EXPECT_EQ(sim.ctl("log violations"), "");
+    EXPECT_EQ(sim.violations(), "");
 }
 
 TEST_F(SimRoundTrip, FirmwareMessage)
@@ -164,7 +164,7 @@ TEST_F(SimRoundTrip, FirmwareMessage)
     std::printf("4096-byte firmware message, client and simulator: median %.1f us\n", us);
     RecordProperty("firmware_message_us", static_cast<int>(us));
     EXPECT_NE(sim.ctl("show state").find("fw_received " + std::to_string(N * 4092)), std::string::npos);
-    EXPECT_EQ(sim.ctl("log violations"), "");
+    EXPECT_EQ(sim.violations(), "");
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ TEST_F(SimVideo, Cam0RequestsAndRecords)
     set_black_video_morvel6(0);
     set_stream_morvel6(0);
     EXPECT_EQ(sim.ctl("log cam0"), "0x80042A03 0\n0x40042A01 0\n");
-    EXPECT_EQ(sim.ctl("log violations"), "");
+    EXPECT_EQ(sim.violations(), "");
 }
 
 TEST_F(SimVideo, DatacacheWriteAndTestRead)
@@ -72,7 +72,7 @@ TEST_F(SimVideo, DatacacheWriteAndTestRead)
                       "0000007d"),
               std::string::npos)
         << dc;
-    EXPECT_EQ(sim.ctl("log violations"), "");
+    EXPECT_EQ(sim.violations(), "");
 }
 
 }  // namespace
