@@ -144,8 +144,6 @@ bool Simulator::ok(const std::string &command)
 std::string Simulator::violations()
 {
     std::string all = ctl("log violations");
-    if (std::string(OPTAD_EMULATOR).empty())
-        return all;
     std::string kept;
     size_t start = 0;
     while (start < all.size()) {
