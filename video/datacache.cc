@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 namespace optad {
@@ -74,11 +75,18 @@ int sensor_cache = -1;
 int limits_cache = -1;
 int optics_cache = -1;
 
+// The driver takes a cache name NUL-padded in its 20 bytes (a 20-character
+// name fills them without a terminator). rec must be zeroed.
+void set_cache_name(datacache_register_rec &rec, const char *name)
+{
+    std::memcpy(rec.name, name, std::min(std::strlen(name), sizeof rec.name));
+}
+
 int register_cache(const char *name, uint32_t entry_size)
 {
     datacache_register_rec rec;
     std::memset(&rec, 0, sizeof rec);
-    std::strncpy(rec.name, name, sizeof rec.name);
+    set_cache_name(rec, name);
     rec.entry_size = entry_size;
     rec.entries = CACHE_ENTRIES;
     return dev_ioctl(dc_fd, DATACACHE_REGISTER, &rec);
@@ -153,6 +161,31 @@ optics_entry datacache_optics_entry(int f, int second)
     return e;
 }
 
+namespace {
+
+// The three caches, registered in this order, with the lines that report
+// each registration.
+struct CacheRegistration {
+    const char *name;
+    uint32_t entry_size;
+    int *id;
+    const char *failed;      // error text, errno
+    const char *registered;  // descriptor, identifier
+};
+const CacheRegistration cache_registrations[] = {
+    {"sensor_data", sizeof(sensor_data_entry), &sensor_cache,
+     "ERROR:optad:main:register_datacache (sensor) error %s (%d)\n",
+     "DEBUG:optad:main:register_datacache: s_fd_dc=%d, s_dc_cache=%d\n"},
+    {"sensor_data_limits", sizeof(sensor_limits_entry), &limits_cache,
+     "ERROR:optad:main:register_datacache (limits) error %s (%d)\n",
+     "DEBUG:optad:main:register_datacache: sl_fd_dc=%d, l_dc_cache=%d\n"},
+    {"optics", sizeof(optics_entry), &optics_cache,
+     "ERROR:optad:main:register_datacache (optics) error %s (%d)\n",
+     "DEBUG:optad:main:register_datacache: sl_fd_dc=%d, o_dc_cache=%d\n"},
+};
+
+}  // namespace
+
 void open_datacache()
 {
     // The descriptor is kept even when the open failed: the registrations
@@ -166,28 +199,14 @@ void open_datacache()
         OPTAD_LOG_DEBUG("DEBUG:optad:main:open_datacache: sl_fd_dc=%d\n", dc_fd);
     }
 
-    sensor_cache = register_cache("sensor_data", sizeof(sensor_data_entry));
-    if (sensor_cache < 0) {
-        int e = errno;
-        OPTAD_LOG_ERROR("ERROR:optad:main:register_datacache (sensor) error %s (%d)\n", strerror(e), e);
-    } else {
-        OPTAD_LOG_DEBUG("DEBUG:optad:main:register_datacache: s_fd_dc=%d, s_dc_cache=%d\n", dc_fd, sensor_cache);
-    }
-
-    limits_cache = register_cache("sensor_data_limits", sizeof(sensor_limits_entry));
-    if (limits_cache < 0) {
-        int e = errno;
-        OPTAD_LOG_ERROR("ERROR:optad:main:register_datacache (limits) error %s (%d)\n", strerror(e), e);
-    } else {
-        OPTAD_LOG_DEBUG("DEBUG:optad:main:register_datacache: sl_fd_dc=%d, l_dc_cache=%d\n", dc_fd, limits_cache);
-    }
-
-    optics_cache = register_cache("optics", sizeof(optics_entry));
-    if (optics_cache < 0) {
-        int e = errno;
-        OPTAD_LOG_ERROR("ERROR:optad:main:register_datacache (optics) error %s (%d)\n", strerror(e), e);
-    } else {
-        OPTAD_LOG_DEBUG("DEBUG:optad:main:register_datacache: sl_fd_dc=%d, o_dc_cache=%d\n", dc_fd, optics_cache);
+    for (const CacheRegistration &c : cache_registrations) {
+        *c.id = register_cache(c.name, c.entry_size);
+        if (*c.id < 0) {
+            int e = errno;
+            log_write(LOG_ERR, c.failed, strerror(e), e);
+        } else if (log_verbose()) {
+            log_write(LOG_DEBUG, c.registered, dc_fd, *c.id);
+        }
     }
 }
 
@@ -232,7 +251,7 @@ void test_read_chunk_datacache()
     // priority whatever the verbose flag says.
     datacache_register_rec lookup_rec;
     std::memset(&lookup_rec, 0, sizeof lookup_rec);
-    std::strncpy(lookup_rec.name, "sensor_data", sizeof lookup_rec.name);
+    set_cache_name(lookup_rec, "sensor_data");
     int cache = dev_ioctl(dc_fd, DATACACHE_LOOKUP, &lookup_rec);
     if (cache < 0) {
         int e = errno;
