@@ -5,7 +5,8 @@
 #include "platform/log.h"
 
 #include <cstring>
-#include <vector>
+#include <atomic>
+#include <mutex>
 
 #define PARAM_ERROR(func, fmt, ...) \
     OPTAD_LOG_ERROR("ERROR:optad:param_settings:%s - " fmt, func, ##__VA_ARGS__)
@@ -128,7 +129,14 @@ constexpr flicker_exposure_limit flicker_exposure_limits[] = {
     {EXPOSURE_MODE_FLICKERREDUCED, 40000, 33333},
 };
 
-std::vector<param_changed_cb> listeners;
+// The change listeners. Registered from any thread (the D-Bus thread
+// registers the service's) while another thread may be announcing a
+// change: slots are filled before the count that publishes them, and never
+// removed, so a reader sees only complete entries and takes no lock.
+constexpr size_t MAX_LISTENERS = 8;
+std::atomic<param_changed_cb> listeners[MAX_LISTENERS];
+std::atomic<size_t> listener_count{0};
+std::mutex listener_register_lock;
 int remembered_max_exposure_time = REMEMBERED_MAX_EXPOSURE_INITIAL;
 
 bool id_exists(int id, const char *func)
@@ -195,7 +203,8 @@ void save_param_to_file(int id)
 
 void notify_param_changed(const param_row &row)
 {
-    if (listeners.empty())
+    const size_t count = listener_count.load(std::memory_order_acquire);
+    if (count == 0)
         return;
     GVariant *value = nullptr;
     if (row.type == PARAM_TYPE_INT)
@@ -206,9 +215,9 @@ void notify_param_changed(const param_row &row)
     // Own the value for the whole round, so that a listener which sinks and
     // drops it cannot free it under the next one.
     g_variant_ref_sink(value);
-    // By index: a listener may register another listener.
-    for (size_t i = 0; i < listeners.size(); ++i)
-        listeners[i](row.id, row.name, value);
+    // A listener registered meanwhile hears from the next change on.
+    for (size_t i = 0; i < count; ++i)
+        listeners[i].load(std::memory_order_relaxed)(row.id, row.name, value);
     g_variant_unref(value);
 }
 
@@ -389,7 +398,14 @@ void param_register_changed_cb(param_changed_cb cb)
         PARAM_ERROR("param_register_changed_cb", "Refusing a NULL listener!\n");
         return;
     }
-    listeners.push_back(cb);
+    std::lock_guard<std::mutex> guard(listener_register_lock);
+    const size_t n = listener_count.load(std::memory_order_relaxed);
+    if (n == MAX_LISTENERS) {
+        PARAM_ERROR("param_register_changed_cb", "Too many listeners!\n");
+        return;
+    }
+    listeners[n].store(cb, std::memory_order_relaxed);
+    listener_count.store(n + 1, std::memory_order_release);
 }
 
 void param_free_values()
@@ -443,7 +459,7 @@ void param_reset_for_tests()
         row.value.str = nullptr;
         row.value.num = UNSET_INT;
     }
-    listeners.clear();
+    listener_count.store(0, std::memory_order_release);
     remembered_max_exposure_time = REMEMBERED_MAX_EXPOSURE_INITIAL;
 }
 

@@ -1,9 +1,14 @@
 #include "daemon/ops.h"
 
 #include "board/fpga.h"
+#include "board/poe_client.h"
 #include "config/param_settings.h"
 #include "daemon/unavailable.h"
+#include "dbus/image_control_dbus.h"
+#include "dbus/imc_control_dbus.h"
 #include "dbus/legacy_generator.h"
+#include "dbus/optad_event.h"
+#include "dbus/rotation_service_dbus.h"
 #include "imc/buffer.h"
 #include "imc/spi.h"
 #include "video/datacache.h"
@@ -21,11 +26,11 @@ constexpr DaemonOps default_ops = {
     // start-up and teardown
     .param_init = param_init,
     .param_free_values = param_free_values,
-    .events_init = na::events_init,
-    .events_free = na::events_free,
+    .events_init = events_init,
+    .events_free = events_free,
     .spi_open_and_init = spi_open_and_init,
     .spi_close = spi_close,
-    .image_control_wait_start = na::image_control_wait_start,
+    .image_control_wait_start = image_control_wait_start,
     .capture_mode_init = na::capture_mode_init,
     .gpio_power_good = na::gpio_power_good,
     .gpio_init_done = na::gpio_init_done,
@@ -36,21 +41,21 @@ constexpr DaemonOps default_ops = {
     .write_limits_datacache = write_limits_datacache,
     .datacache_api_optics_type = datacache_api_optics_type,
     .update_lens_cache = na::update_lens_cache,
-    .poe_client_start = na::poe_client_start,
+    .poe_client_start = poe_client_start,
     .set_stream_morvel6 = set_stream_morvel6,
 
     // D-Bus listener thread
-    .imc_control_start = na::imc_control_start,
-    .imc_control_stop = na::imc_control_stop,
-    .image_control_dbus_watch = na::image_control_dbus_watch,
-    .image_control_dbus_unwatch = na::image_control_dbus_unwatch,
-    .rotation_service_dbus_watch = na::rotation_service_dbus_watch,
-    .rotation_service_dbus_unwatch = na::rotation_service_dbus_unwatch,
-    .event_handler_dbus_watch_captiond = na::event_handler_dbus_watch_captiond,
-    .event_handler_dbus_unwatch_captiond = na::event_handler_dbus_unwatch_captiond,
+    .imc_control_start = imc_control_start,
+    .imc_control_stop = imc_control_stop,
+    .image_control_dbus_watch = image_control_dbus_watch,
+    .image_control_dbus_unwatch = image_control_dbus_unwatch,
+    .rotation_service_dbus_watch = rotation_service_dbus_watch,
+    .rotation_service_dbus_unwatch = rotation_service_dbus_unwatch,
+    .event_handler_dbus_watch_captiond = event_handler_dbus_watch_captiond,
+    .event_handler_dbus_unwatch_captiond = event_handler_dbus_unwatch_captiond,
 
     // main loop jobs
-    .has_enough_power = na::has_enough_power,
+    .has_enough_power = has_enough_power,
     .power_up = na::power_up,
     .shutdown = na::shutdown,
     .check_firmware_version = na::check_firmware_version,
@@ -60,7 +65,7 @@ constexpr DaemonOps default_ops = {
     .request_camera_status = na::request_camera_status,
     .check_camera_status = na::check_camera_status,
     .print_camera_status = buffer_print_camera_status,
-    .overlay_set_condition = na::overlay_set_condition,
+    .overlay_set_condition = overlay_set_condition,
     .send_param = na::send_param,
     .test_read_chunk_datacache = test_read_chunk_datacache,
     .print_fpga_status = print_fpga_status,

@@ -21,13 +21,6 @@ gpointer listener(const char *operation)
 
 }  // namespace
 
-void events_init() { report("events_init"); }
-void events_free() { report("events_free"); }
-int image_control_wait_start()
-{
-    report("image_control_wait_start");
-    return 0;
-}
 void capture_mode_init() { report("capture_mode_init"); }
 gpointer gpio_power_good(gpointer) { return listener("gpio_power_good"); }
 gpointer gpio_init_done(gpointer) { return listener("gpio_init_done"); }
@@ -37,26 +30,8 @@ int update_lens_cache(const char *)
     report("update_lens_cache");
     return 0;
 }
-int poe_client_start()
-{
-    report("poe_client_start");
-    return 0;
-}
 
-void imc_control_start() { report("imc_control_start"); }
-void imc_control_stop() { report("imc_control_stop"); }
-void image_control_dbus_watch() { report("image_control_dbus_watch"); }
-void image_control_dbus_unwatch() { report("image_control_dbus_unwatch"); }
-void rotation_service_dbus_watch() { report("rotation_service_dbus_watch"); }
-void rotation_service_dbus_unwatch() { report("rotation_service_dbus_unwatch"); }
-void event_handler_dbus_watch_captiond() { report("event_handler_dbus_watch_captiond"); }
-void event_handler_dbus_unwatch_captiond() { report("event_handler_dbus_unwatch_captiond"); }
 
-int has_enough_power()
-{
-    report("has_enough_power");
-    return 0;
-}
 int power_up(int, int)
 {
     report("power_up");
@@ -92,7 +67,6 @@ int check_camera_status()
     report("check_camera_status");
     return -1;
 }
-void overlay_set_condition(int, int) { report("overlay_set_condition"); }
 int send_param(int)
 {
     report("send_param");

@@ -1,0 +1,36 @@
+// The PoE power budget client.
+//
+// On Power over Ethernet the image module may only be powered once the
+// camera's power budget service has granted enough power. The daemon
+// registers as a power consumer, requests 16 W, and is told the grant
+// through a SetPower call into its own parameter service; every grant queues
+// a new power check for the main loop. On a DC supply (line dc_off at 0)
+// the budget is not consulted.
+#pragma once
+
+namespace optad {
+
+inline constexpr const char WATTD_BUS_NAME[] = "com.tavik.PowerControl.Consumer";
+inline constexpr const char WATTD_OBJECT_PATH[] = "/com/tavik/PowerControl/Consumer";
+inline constexpr const char WATTD_INTERFACE[] = "com.tavik.PowerControl.Consumer";
+
+// What the module needs, in watts, and how long the service may take to
+// answer before the daemon complains (it keeps complaining every period).
+inline constexpr double POE_REQUIRED_POWER_W = 16.0;
+inline constexpr unsigned POE_TIMEOUT_S = 90;
+
+// Start-up (main thread, before the main loop): waits for the parameter
+// service's bus name, registers, requests power and starts the time-out
+// check. 1 when registered and requested, 0 on failure (logged).
+int poe_client_start();
+
+// The SetPower receiver (D-Bus thread).
+void set_power_handler(double power);
+
+// Whether the module may be powered now (main loop, job-list mutex held).
+int has_enough_power();
+
+// For tests: forget the grant and both flags (the proxy stays).
+void poe_client_reset_for_tests();
+
+}  // namespace optad

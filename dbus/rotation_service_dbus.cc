@@ -1,0 +1,128 @@
+#include "dbus/rotation_service_dbus.h"
+
+#include "config/param_settings.h"
+#include "daemon/job_queue.h"
+#include "daemon/jobs.h"
+#include "platform/log.h"
+
+#include <gio/gio.h>
+
+#include <cstring>
+
+namespace optad {
+
+namespace {
+
+struct ClientState {
+    GDBusConnection *connection = nullptr;
+    gint64 subscription_id = -1;
+    guint watch_id = 0;
+};
+ClientState client;
+
+// Properties.Get of the rotation; a new reference, or null (logged).
+GVariant *read_dbus_property(GDBusConnection *connection)
+{
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
+        connection, ROTATION_BUS_NAME, ROTATION_OBJECT_PATH, "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", ROTATION_INTERFACE, "Rotation"), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+        &error);
+    if (reply == nullptr) {
+        OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Did not receive a D-Bus reply for param %s\n",
+                        "rotation_service_dbus", "read_dbus_property", "Rotation");
+        return nullptr;
+    }
+    if (!g_variant_is_of_type(reply, G_VARIANT_TYPE("(v)"))) {
+        OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Unexpected type: %s\n", "rotation_service_dbus",
+                        "read_dbus_property", g_variant_get_type_string(reply));
+        return nullptr;
+    }
+    GVariant *value = nullptr;
+    g_variant_get(reply, "(v)", &value);
+    return value;
+}
+
+void rotation_signal_cb(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *signal_name,
+                        GVariant *parameters, gpointer)
+{
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(i)")) ||
+        std::strcmp(signal_name, "RotationChanged") != 0)
+        return;
+    int rotation = 0;
+    g_variant_get(parameters, "(i)", &rotation);
+    job_list_lock();
+    handle_rotation_changed(rotation);
+    job_list_unlock();
+}
+
+void bus_name_appeared_cb(GDBusConnection *connection, const gchar *, const gchar *owner, gpointer)
+{
+    if (connection == nullptr) {
+        g_critical("bus_name_appeared_cb: assertion '%s' failed", "connection != NULL");
+        return;
+    }
+    client.connection = connection;
+    if (g_autoptr(GVariant) value = read_dbus_property(connection)) {
+        if (g_variant_is_of_type(value, G_VARIANT_TYPE_INT32)) {
+            job_list_lock();
+            handle_rotation_changed(g_variant_get_int32(value));
+            job_list_unlock();
+        } else {
+            OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Unexpected type: %s\n", "rotation_service_dbus",
+                            "bus_name_appeared_cb", g_variant_get_type_string(value));
+        }
+    }
+    client.subscription_id = g_dbus_connection_signal_subscribe(connection, owner, ROTATION_INTERFACE, nullptr,
+                                                                nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+                                                                rotation_signal_cb, nullptr, nullptr);
+}
+
+void bus_name_vanished_cb(GDBusConnection *, const gchar *, gpointer)
+{
+    if (client.connection != nullptr && client.subscription_id >= 0) {
+        g_dbus_connection_signal_unsubscribe(client.connection, static_cast<guint>(client.subscription_id));
+        client.subscription_id = -1;
+        client.connection = nullptr;
+    }
+}
+
+}  // namespace
+
+void handle_rotation_changed(int rotation)
+{
+    int stored;
+    if (rotation == 0) {
+        stored = 0;
+    } else if (rotation == 180) {
+        stored = 1;
+    } else {
+        OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Invalid rotation value: %d\n", "rotation_service_dbus",
+                        "handle_rotation_changed", rotation);
+        return;
+    }
+    param_set_int_value(PARAM_IMAGE_ROTATION, stored);
+    // Queued also when the value is the same: the service announced a
+    // rotation, and telling the IMC again does no harm.
+    if (imc_is_started())
+        queue_job_locked(JOB_NOTIFY_ROTATE_IMAGE);
+}
+
+void rotation_service_dbus_watch()
+{
+    client.watch_id = g_bus_watch_name(G_BUS_TYPE_SYSTEM, ROTATION_BUS_NAME, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                       bus_name_appeared_cb, bus_name_vanished_cb, nullptr, nullptr);
+    if (client.watch_id == 0)
+        OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Failed to watch name on local system bus\n",
+                        "rotation_service_dbus", "rotation_service_dbus_watch");
+}
+
+void rotation_service_dbus_unwatch()
+{
+    if (client.watch_id == 0)
+        return;
+    g_bus_unwatch_name(client.watch_id);
+    client.watch_id = 0;
+}
+
+}  // namespace optad

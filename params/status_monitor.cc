@@ -1,0 +1,39 @@
+#include "params/status_monitor.h"
+
+#include "config/shutter_table.h"
+#include "imc/status_block.h"
+#include "params/capture_settings.h"
+
+#include <atomic>
+
+namespace optad {
+
+namespace {
+
+// Read by the D-Bus thread without the main loop's cooperation, so atomic.
+std::atomic<int> lens_focus_switch{0};
+
+}  // namespace
+
+int get_lens_focus_switch()
+{
+    return lens_focus_switch.load(std::memory_order_relaxed);
+}
+
+void set_lens_focus_switch(int value)
+{
+    lens_focus_switch.store(value, std::memory_order_relaxed);
+}
+
+int get_current_shutter_time()
+{
+    return shutter_index_to_time(scam_sts[STS_SHUTTER_INDEX]);
+}
+
+void start_exposure_settle_watch()
+{
+    s_capture.settle_in_progress = 1;
+    s_capture.settle_deadline_ms = -1;
+}
+
+}  // namespace optad
