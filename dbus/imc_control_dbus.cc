@@ -191,6 +191,9 @@ const GDBusInterfaceVTable interface_vtable = {
 
 void on_bus_acquired(GDBusConnection *connection, const gchar *, gpointer)
 {
+    // When the bus goes away the name is lost and the daemon ends with its
+    // own status; GDBus would otherwise end the process with SIGTERM first.
+    g_dbus_connection_set_exit_on_close(connection, FALSE);
     service.connection.store(connection);
     g_autoptr(GError) error = nullptr;
     service.introspection_data = g_dbus_node_info_new_for_xml(imc_control_introspection_xml(), &error);
