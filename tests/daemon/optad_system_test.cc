@@ -1,20 +1,13 @@
 // The real optad program of the build, started in a sandbox with no
 // simulated module: it cannot open the IMC link, tears down and exits with
 // status 0.
-#include "tests/support/sim_fixture.h"
-#include "tests/support/test_support.h"
+#include "tests/support/rig.h"
 
-#include <fcntl.h>
 #include <glib.h>
 #include <glib/gstdio.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,40 +29,22 @@ struct ProgramRun {
     }
 };
 
-ProgramRun run_optad(const SandboxRoot &root)
+// A rig with no module and none of the camera's directories, as a bare
+// sandbox.
+RigOptions no_module()
+{
+    return RigOptions().without_camera_directories();
+}
+
+ProgramRun run_optad(Rig &rig)
 {
     ProgramRun run;
-    std::vector<std::string> cmd = program_command("optad");
-    std::vector<char *> argv;
-    for (std::string &a : cmd)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string root_env = "OPTAD_ROOT=" + root.dir();
-    std::string verbose_env = "OPTAD_VERBOSE=1";
-    char *envp[] = {root_env.data(), verbose_env.data(), nullptr};
-
-    // posix_spawn with stderr in a file (GLib's spawn closes every inherited
-    // descriptor in the child, which the emulator of the armhf build does not
-    // survive).
-    const std::string err_path = root.path("/optad.err");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        ADD_FAILURE() << "cannot run " << cmd.back() << ": " << std::strerror(rc);
+    Program *optad = rig.start_optad();
+    if (optad == nullptr)
         return run;
-    }
-    int wait_status = 0;
-    while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(wait_status))
-        run.exit_status = WEXITSTATUS(wait_status);
-
-    std::istringstream in(root.read("/optad.err"));
-    for (std::string line; std::getline(in, line);) {
+    run.exit_status = optad->wait(scaled_ms(30000));
+    EXPECT_GE(run.exit_status, 0) << "optad still runs";
+    for (std::string line : optad->lines(Program::Stream::Err)) {
         const std::string prefix = "optad: ";
         if (line.compare(0, prefix.size(), prefix) == 0)
             line.erase(0, prefix.size());
@@ -80,8 +55,9 @@ ProgramRun run_optad(const SandboxRoot &root)
 
 TEST(OptadProgram, WithoutTheModuleItTearsDownAndExitsZero)
 {
-    SandboxRoot root;
-    ProgramRun run = run_optad(root);
+    Rig rig(no_module());
+    ASSERT_TRUE(rig.ok());
+    ProgramRun run = run_optad(rig);
     EXPECT_EQ(run.exit_status, 0);
     ASSERT_FALSE(run.lines.empty());
 
@@ -100,9 +76,11 @@ TEST(OptadProgram, WithoutTheModuleItTearsDownAndExitsZero)
 TEST(OptadProgram, WritesTheDefaultConfiguration)
 {
     // The camera's root file system has /etc/optad; the sandbox gets it too.
-    SandboxRoot root;
+    Rig rig(no_module());
+    ASSERT_TRUE(rig.ok());
+    SandboxRoot &root = rig.root();
     ASSERT_EQ(g_mkdir_with_parents(root.path("/etc/optad").c_str(), 0755), 0);
-    ProgramRun run = run_optad(root);
+    ProgramRun run = run_optad(rig);
     EXPECT_EQ(run.exit_status, 0);
 
     bool exists = false;
@@ -118,7 +96,7 @@ TEST(OptadProgram, WritesTheDefaultConfiguration)
     }
 
     // A second start leaves it as it was.
-    run = run_optad(root);
+    run = run_optad(rig);
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(root.read("/etc/optad/optad.conf"), conf);
 }

@@ -1,22 +1,14 @@
 // The host-built rigdump against the module simulator: a powered and an
 // unpowered module, no simulator at all, and the argument handling.
-#include "tests/support/sim_fixture.h"
-#include "tests/support/test_support.h"
+#include "tests/support/rig.h"
 
 #include <gtest/gtest.h>
 
 #include <glib.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <cerrno>
-
-#include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
-
-extern char **environ;
 
 namespace optad {
 namespace {
@@ -32,47 +24,13 @@ Outcome rigdump(const test::SandboxRoot &root, const std::vector<std::string> &a
 {
     std::vector<std::string> cmd = test::program_command("rigdump");
     cmd.insert(cmd.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &a : cmd)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env_store;
-    for (char **e = environ; *e != nullptr; ++e)
-        if (std::strncmp(*e, "OPTAD_ROOT=", 11) != 0 && std::strncmp(*e, "OPTAD_VERBOSE=", 14) != 0)
-            env_store.emplace_back(*e);
-    env_store.push_back("OPTAD_ROOT=" + root.dir());
-    std::vector<char *> envp;
-    for (std::string &e : env_store)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    // posix_spawn with the output redirected to files: GLib's spawn closes
-    // every inherited descriptor in the child, which breaks qemu-arm when
-    // the armhf tests run emulated.
+    test::Program run(cmd, test::clean_environment({"OPTAD_ROOT=" + root.dir()}),
+                      test::rig_dir(root) + "/rigdump");
     Outcome r;
-    const std::string out_path = root.path("/rigdump.out");
-    const std::string err_path = root.path("/rigdump.err");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        ADD_FAILURE() << "cannot run rigdump: " << std::strerror(rc);
-        return r;
-    }
-    int wait_status = 0;
-    while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
-    }
-    r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-    g_autofree char *out = nullptr;
-    g_autofree char *err = nullptr;
-    g_file_get_contents(out_path.c_str(), &out, nullptr, nullptr);
-    g_file_get_contents(err_path.c_str(), &err, nullptr, nullptr);
-    r.out = out != nullptr ? out : "";
-    r.err = err != nullptr ? err : "";
+    r.status = run.wait(test::scaled_ms(30000));
+    EXPECT_GE(r.status, 0) << "rigdump still runs";
+    r.out = run.text(test::Program::Stream::Out);
+    r.err = run.text(test::Program::Stream::Err);
     return r;
 }
 
@@ -98,11 +56,16 @@ const char *const NO_STATUS_SECTIONS[] = {
     "Camera Status Dump:            Couldn't retrieve status!\n",
 };
 
+// The module simulator in a bare sandbox; rigdump needs no bus.
 class RigdumpSim : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(sim.running()); }
-    test::SandboxRoot root;
-    test::Simulator sim{root, {"--set", "req_period_ms=5", "--set", "req_high_ms=3"}};
+    void SetUp() override { ASSERT_TRUE(rig.ok()); }
+    test::Rig rig{test::RigOptions()
+                      .with_simulator({"--set", "req_period_ms=5", "--set", "req_high_ms=3"})
+                      .without_bus()
+                      .without_camera_directories()};
+    test::SandboxRoot &root = rig.root();
+    test::Simulator &sim = rig.sim();
 };
 
 TEST_F(RigdumpSim, PoweredModulePrintsEverySectionAndSucceeds)

@@ -8,34 +8,34 @@
 //   EXPECT_EQ(sim.ctl("show status 0x12"), "01\n");
 #pragma once
 
+#include "tests/support/program.h"
 #include "tests/support/test_support.h"
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace optad::test {
 
-// How to run one of the build's programs (optad-sim, optad, rigdump): its
-// path in the build's bin directory, behind the build's emulator when the
-// build is cross-compiled (qemu-arm for armhf).
-std::vector<std::string> program_command(const std::string &name);
-
 class Simulator {
 public:
     // Starts optad-sim in the foreground with root as its sandbox root and
-    // waits until it answers (up to 20 s). args go to optad-sim as they are,
-    // for example {"--set", "req_period_ms=10"}. A simulator that does not
-    // come up fails the test and leaves running() false.
+    // waits until it answers (up to 20 s, scaled for slow builds). args go to
+    // optad-sim as they are, for example {"--set", "req_period_ms=10"}. A
+    // simulator that does not come up fails the test and leaves running()
+    // false. Its stdout and stderr go to <root>/rig/optad-sim.out and .err.
     explicit Simulator(const SandboxRoot &root, const std::vector<std::string> &args = {});
-    // Stops it ("quit", then SIGKILL if it does not end within 5 s).
+    // Stops it ("quit", then SIGKILL if it does not end within 5 s, scaled).
     ~Simulator();
     Simulator(const Simulator &) = delete;
     Simulator &operator=(const Simulator &) = delete;
 
-    bool running() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
+    bool running() const { return up_; }
+    pid_t pid() const { return program_ != nullptr ? program_->pid() : -1; }
+    // Its process (its output: program().text(Program::Stream::Err)).
+    Program &program() { return *program_; }
     const std::string &socket_path() const { return socket_; }
 
     // One control command; its answer. "error: ..." when the simulator
@@ -60,7 +60,8 @@ public:
 
 private:
     std::string socket_;
-    pid_t pid_ = -1;
+    std::unique_ptr<Program> program_;
+    bool up_ = false;
 };
 
 }  // namespace optad::test
