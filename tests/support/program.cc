@@ -160,13 +160,25 @@ Program::Program(const std::vector<std::string> &argv, const std::vector<std::st
     std::vector<char *> cargv = c_strings(full);
     std::vector<char *> cenv = c_strings(env_copy);
 
-    const std::string out = path(Stream::Out);
-    const std::string err = path(Stream::Err);
+    // The output files are made (empty) here, before the child runs: under
+    // qemu-arm posix_spawn returns before the child has run its file
+    // actions, and a reader must find neither a missing file nor the output
+    // of an earlier run.
+    int out = open(path(Stream::Out).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int err = open(path(Stream::Err).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0 || err < 0) {
+        ADD_FAILURE() << "cannot create " << stem_ << ".out/.err: " << std::strerror(errno);
+        if (out >= 0)
+            close(out);
+        if (err >= 0)
+            close(err);
+        return;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
 
     // The child starts with no blocked signals and the default action for
     // the signals that end programs, whatever the test runner set.
@@ -186,6 +198,8 @@ Program::Program(const std::vector<std::string> &argv, const std::vector<std::st
     int rc = posix_spawn(&pid, cargv[0], &actions, &attr, cargv.data(), cenv.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
+    close(out);
+    close(err);
     if (rc != 0) {
         ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(rc);
         return;

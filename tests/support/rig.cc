@@ -19,9 +19,10 @@ constexpr const char *const CAMERA_DIRECTORIES[] = {
 };
 
 // Drops to nobody:nogroup with no supplementary groups, then runs the rest
-// of the command line.
+// of the command line. The change of user clears the parent-death signal
+// that Program set, so it is set again.
 constexpr const char *const AS_NOBODY[] = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
-                                           "--clear-groups"};
+                                           "--clear-groups", "--pdeathsig", "KILL"};
 
 // How long optad may take from its start to owning its name.
 constexpr int OPTAD_ON_BUS_MS = 20000;
