@@ -3,11 +3,15 @@
 # nothing when everything is there already. Needs root (or sudo) otherwise.
 set -euo pipefail
 
+# The D-Bus rig of the tests (tests/rig) runs dbus-daemon, Debian's python3
+# with python3-dbusmock and python3-gi, gdbus (libglib2.0-bin) and setpriv
+# (util-linux).
 packages=(
   build-essential cmake ninja-build pkg-config
   libglib2.0-dev libglib2.0-bin
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  dbus python3 python3-dbusmock python3-gi
+  dbus dbus-daemon python3 python3-dbusmock python3-gi
+  util-linux
   g++-arm-linux-gnueabihf qemu-user libglib2.0-dev:armhf libstdc++6:armhf
 )
 
