@@ -83,9 +83,10 @@ struct DecodedValue {
     std::string text;
 };
 
-// "s" and "ay" give a string, "i" an int. A byte string must be text the
-// configuration file can hold: valid UTF-8, no embedded NUL (a C string
-// would silently lose the rest) and of a sensible length.
+// "s" and "ay" give a string, "i" an int. A string must be text the
+// configuration file can hold and give back: valid UTF-8, no embedded NUL
+// (a C string would silently lose the rest), not wrapped in double quotes,
+// and of a sensible length.
 bool decode_value(const char *property_name, GVariant *value, DecodedValue &out, GError **error)
 {
     const char *type = g_variant_get_type_string(value);
@@ -107,8 +108,12 @@ bool decode_value(const char *property_name, GVariant *value, DecodedValue &out,
         property_error(error, "handle_set_property", "Unsupported type: %s", type);
         return false;
     }
+    // The configuration file reads a value wrapped in double quotes (as
+    // older tools wrote them) without its quotes, so such a value would not
+    // come back as it was stored.
+    const bool quoted = length > 0 && data[0] == '"' && data[length - 1] == '"';
     if (length > PROPERTY_STRING_MAX || (length > 0 && std::memchr(data, '\0', length) != nullptr) ||
-        !g_utf8_validate(data != nullptr ? data : "", static_cast<gssize>(length), nullptr)) {
+        !g_utf8_validate(data != nullptr ? data : "", static_cast<gssize>(length), nullptr) || quoted) {
         property_error(error, "handle_set_property", "Invalid value for property: %s", property_name);
         return false;
     }
