@@ -225,8 +225,15 @@ bool iterate_until(GMainContext *context, const std::function<bool()> &done, int
         },
         &timed_out, nullptr);
     g_source_attach(timeout, context);
+    // done() may wait for something outside the context (a file, a log
+    // line): a tick makes sure it is asked again soon.
+    GSource *tick = g_timeout_source_new(10);
+    g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
+    g_source_attach(tick, context);
     while (!done() && !timed_out)
         g_main_context_iteration(context, TRUE);
+    g_source_destroy(tick);
+    g_source_unref(tick);
     g_source_destroy(timeout);
     g_source_unref(timeout);
     return done();

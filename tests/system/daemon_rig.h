@@ -1,0 +1,69 @@
+// The real optad on the rig, as the system tests of its D-Bus side use it:
+// the simulated module (unpowered), the private system bus with the daemon's
+// policy, the four mocked services, and the daemon once it owns its name.
+#pragma once
+
+#include "tests/support/rig.h"
+
+#include <gio/gio.h>
+
+#include <string>
+#include <vector>
+
+namespace optad::test {
+
+// All four peers with their default parameters, some of them replaced.
+std::vector<PeerStart> all_peers(const std::vector<PeerStart> &replaced = {});
+
+// The same, but the power budget service never grants power: the daemon
+// serves its parameters and never tries to power the module up (a power-up
+// holds the job-list mutex, and so every parameter call, for as long as its
+// attempts take).
+std::vector<PeerStart> peers_without_grant(const std::vector<PeerStart> &replaced = {});
+
+// The simulator's board straps: a PoE board (dc_off 1) needs the power
+// budget service's grant, a DC board (dc_off 0) does not.
+enum class Board { PoE, DC };
+
+// A rig with the simulator (for the given board), the given peers and optad
+// on the bus.
+class DaemonRig : public Rig {
+public:
+    explicit DaemonRig(const std::vector<PeerStart> &peers, Board board = Board::PoE);
+    bool ok() const { return Rig::ok() && daemon_ok_; }
+
+private:
+    bool daemon_ok_ = false;
+};
+
+// Waits until optad logged a line containing fragment (bounded, scaled).
+bool optad_logged(Rig &rig, const std::string &fragment, int timeout_ms = 10000);
+// Lines of optad's log containing fragment.
+int optad_log_count(Rig &rig, const std::string &fragment);
+
+// The service's property (null with *error set on a refusal).
+GVariant *imc_get(Rig &rig, const char *name, GError **error = nullptr);
+// The value printed with its type annotations, "" when the read failed.
+std::string imc_get_text(Rig &rig, const char *name);
+// Properties.Set on the service; the error text, "" on success.
+std::string imc_set(Rig &rig, const char *name, GVariant *value);
+// SetProperties with a list "a(sv)" given in GVariant text form, for
+// example "[('Brightness', <70>)]": the reply printed ("(true,)"), or
+// "error: <message>".
+std::string imc_set_properties(Rig &rig, const std::string &list_text,
+                               const char *interface = "com.tavik.Configuration.Legacy");
+// GetRanges of names: the reply printed, or "error: <message>".
+std::string imc_get_ranges(Rig &rig, const std::vector<std::string> &names,
+                           const char *interface = "com.tavik.Configuration.Legacy");
+
+// A key of the configuration file as it is on disk now ("" if missing).
+std::string conf_value(Rig &rig, const char *group, const char *key);
+
+// Kills the rig's dbus-daemon (found by its configuration file): the bus
+// goes away under every client. False when it was not found.
+bool kill_bus(Rig &rig);
+
+// The message of a D-Bus error without GDBus's "GDBus.Error:name: " prefix.
+std::string error_text(const GError *error);
+
+}  // namespace optad::test
