@@ -227,6 +227,29 @@ TEST_F(ServiceTest, SubscribersSeeEveryChangeInOrder)
     EXPECT_FALSE(changed.wait_for(3, scaled_ms(300)));
 }
 
+TEST_F(ServiceTest, AFocusWindowIsAnnouncedInItsStoredForm)
+{
+    ASSERT_TRUE(rig.ok());
+    SignalRecorder changed(rig.bus(), rig.context(), nullptr, IMC_CONTROL_PATH, "org.freedesktop.DBus.Properties",
+                           "PropertiesChanged");
+    const std::string given = "[('FocusW0', <b'0.25,0.25:0.5,0.25:0.5,0.5:0.25,0.5'>)]";
+    const std::string stored = "0.250000,0.250000:0.500000,0.250000:0.500000,0.500000:0.250000,0.500000";
+    const std::string announced = "('com.tavik.Configuration.Legacy', {'FocusW0': <b'" + stored + "'>}, @as [])";
+    ASSERT_EQ(imc_set_properties(rig, given), "(true,)");
+    ASSERT_TRUE(changed.wait_for(1, scaled_ms(5000)));
+    EXPECT_EQ(changed.text(0), announced);
+    // The same window in other words: nothing stored, but the caller is
+    // told the stored form. In the stored form itself: nothing at all.
+    ASSERT_EQ(imc_set_properties(rig, given), "(true,)");
+    ASSERT_TRUE(changed.wait_for(2, scaled_ms(5000)));
+    EXPECT_EQ(changed.text(1), announced);
+    ASSERT_EQ(imc_set_properties(rig, "[('FocusW0', <b'" + stored + "'>)]"), "(true,)");
+    EXPECT_FALSE(changed.wait_for(3, scaled_ms(300)));
+    EXPECT_EQ(imc_set_properties(rig, "[('FocusW0', <b'0.1,0.1:0.2'>)]"),
+              "error: Invalid window format: 0.1,0.1:0.2!");
+    EXPECT_EQ(imc_get_text(rig, "FocusW0"), "b'" + stored + "'");
+}
+
 TEST_F(ServiceTest, SetPowerReachesThePowerCheck)
 {
     ASSERT_TRUE(rig.ok());
