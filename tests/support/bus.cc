@@ -185,10 +185,11 @@ int bus_call_timeout_ms()
 }
 
 GVariant *bus_call(GDBusConnection *bus, const char *destination, const char *path, const char *interface,
-                   const char *method, GVariant *args, GError **error)
+                   const char *method, GVariant *args, GError **error, int timeout_ms)
 {
     return g_dbus_connection_call_sync(bus, destination, path, interface, method, args, nullptr,
-                                       G_DBUS_CALL_FLAGS_NONE, bus_call_timeout_ms(), nullptr, error);
+                                       G_DBUS_CALL_FLAGS_NONE, timeout_ms < 0 ? bus_call_timeout_ms() : timeout_ms,
+                                       nullptr, error);
 }
 
 bool bus_has_owner(GDBusConnection *bus, const char *name)

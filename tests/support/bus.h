@@ -65,10 +65,11 @@ std::string absent_bus_address(const SandboxRoot &root);
 // Timeout of one D-Bus call of the test support (scaled).
 int bus_call_timeout_ms();
 
-// A method call, synchronous, bounded by bus_call_timeout_ms(): the reply, or
-// null with *error set (error may be null). args may be floating.
+// A method call, synchronous, bounded by timeout_ms (bus_call_timeout_ms()
+// when negative): the reply, or null with *error set (error may be null).
+// args may be floating.
 GVariant *bus_call(GDBusConnection *bus, const char *destination, const char *path, const char *interface,
-                   const char *method, GVariant *args, GError **error);
+                   const char *method, GVariant *args, GError **error, int timeout_ms = -1);
 
 // Whether name has an owner on the bus (false also when the bus does not
 // answer).

@@ -196,7 +196,7 @@ Rig::ClientRun Rig::run_client(const std::vector<std::string> &argv, bool as_nob
 }
 
 GVariant *Rig::call(const char *destination, const char *path, const char *interface, const char *method,
-                    GVariant *args, GError **error)
+                    GVariant *args, GError **error, int timeout_ms)
 {
     if (connection_ == nullptr) {
         ADD_FAILURE() << "no bus to call " << method << " on";
@@ -204,7 +204,7 @@ GVariant *Rig::call(const char *destination, const char *path, const char *inter
             g_variant_unref(g_variant_ref_sink(args));
         return nullptr;
     }
-    return bus_call(connection_, destination, path, interface, method, args, error);
+    return bus_call(connection_, destination, path, interface, method, args, error, timeout_ms);
 }
 
 GVariant *Rig::get_property(const char *destination, const char *path, const char *interface, const char *name,

@@ -175,9 +175,10 @@ public:
     };
     ClientRun run_client(const std::vector<std::string> &argv, bool as_nobody, int timeout_ms);
 
-    // D-Bus on the test's connection, bounded (see bus.h).
+    // D-Bus on the test's connection, bounded (see bus.h; timeout_ms < 0:
+    // bus_call_timeout_ms()).
     GVariant *call(const char *destination, const char *path, const char *interface, const char *method,
-                   GVariant *args, GError **error = nullptr);
+                   GVariant *args, GError **error = nullptr, int timeout_ms = -1);
     // Properties.Get: the property's value (the reply's variant unpacked), or
     // null.
     GVariant *get_property(const char *destination, const char *path, const char *interface, const char *name,
