@@ -1,5 +1,6 @@
 #include "config/settings.h"
 
+#include "platform/file_replace.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 
@@ -159,18 +160,22 @@ int settings_write_to_disk(GKeyFile *key_file, const char *path)
 {
     if (key_file_missing(key_file, "settings_write_to_disk"))
         return 0;
-    // g_key_file_save_to_file() writes a temporary file beside the old one
-    // and renames it over it, so a reader never sees half a file.
+    // The file is written beside the old one and renamed over it, so a
+    // reader never sees half a file, and it is on the flash before the
+    // change counts as kept. It keeps its mode and owner, and a link to it
+    // stays a link.
     const std::string real = platform_path(path);
     // The configuration directory belongs to this daemon: on a fresh file
     // system (or a wiped one) it is created with the file rather than
     // leaving the daemon without a persisted configuration.
     g_autofree char *dir = g_path_get_dirname(real.c_str());
     g_mkdir_with_parents(dir, 0755);
-    g_autoptr(GError) error = nullptr;
-    if (!g_key_file_save_to_file(key_file, real.c_str(), &error)) {
+    gsize len = 0;
+    g_autofree char *data = g_key_file_to_data(key_file, &len, nullptr);
+    const int rc = file_replace(real.c_str(), data, len, 0644);
+    if (rc < 0) {
         SETTINGS_ERROR("settings_write_to_disk", "Failed to write file %s\n", path);
-        OPTAD_LOG_DEBUG("DEBUG:optad:settings:settings_write_to_disk - %s\n", error->message);
+        OPTAD_LOG_DEBUG("DEBUG:optad:settings:settings_write_to_disk - %s\n", g_strerror(-rc));
         return 0;
     }
     return 1;

@@ -3,6 +3,7 @@
 #include "config/fatal_assert.h"
 #include "config/param_settings.h"
 #include "config/shutter_table.h"
+#include "platform/file_replace.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 
@@ -145,21 +146,21 @@ void append_mapping_tail(GString *out)
     g_string_append(out, "</mapping>\n");
 }
 
-// Replaces the file at a fixed path with the content in one step: GLib
-// writes a temporary file in the same directory and renames it over the old
-// one, so the configuration system reads either the old file or the new one,
-// never a mix. The directory belongs to the configuration system and is not
-// created here: without it there is nobody to read the file, and creating it
-// would hide a broken installation. On failure the old file stays as it was
-// and no temporary file is left behind.
+// Replaces the file at a fixed path with the content in one step: the new
+// file is written beside the old one and renamed over it, so the
+// configuration system reads either the old file or the new one, never a
+// mix. A file that an installation gave its own mode or owner, or made a
+// link to elsewhere, keeps them. The directory belongs to the configuration
+// system and is not created here: without it there is nobody to read the
+// file, and creating it would hide a broken installation. On failure the old
+// file stays as it was and no temporary file is left behind.
 bool replace_file(const char *fixed_path, const GString *content)
 {
     const std::string real = platform_path(fixed_path);
-    g_autoptr(GError) error = nullptr;
-    if (!g_file_set_contents_full(real.c_str(), content->str, static_cast<gssize>(content->len),
-                                  G_FILE_SET_CONTENTS_CONSISTENT, 0644, &error)) {
+    const int rc = file_replace(real.c_str(), content->str, content->len, 0644);
+    if (rc < 0) {
         OPTAD_LOG_DEBUG("DEBUG:optad:legacy_generator:replace_file - %s: %s\n", fixed_path,
-                        error->message);
+                        g_strerror(-rc));
         return false;
     }
     return true;

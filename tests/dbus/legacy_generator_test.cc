@@ -258,6 +258,22 @@ TEST_F(LegacyGeneratorTest, FilesAreReplacedWholeWithNothingLeftBehind)
               (std::set<std::string>{"optad_shutter_gain_iris.xml", "optad_maxshutter.xml"}));
 }
 
+TEST_F(LegacyGeneratorTest, ReplacedFileKeepsTheModeItWasGiven)
+{
+    // An installation that narrowed who may read the mapping keeps it so.
+    root.write(LEGACY_MAXSHUTTER_PATH, "old");
+    ASSERT_EQ(g_chmod(root.path(LEGACY_MAXSHUTTER_PATH).c_str(), 0640), 0);
+    legacy_generate_maxshutter_xml(3);
+    EXPECT_EQ(maxshutter(), MAP3_FILE);
+    GStatBuf st;
+    ASSERT_EQ(g_stat(root.path(LEGACY_MAXSHUTTER_PATH).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    // A file made new gets the usual 0644.
+    legacy_generate_shutter_gain_iris_config(0, 0, 0, 0, 0, 0);
+    ASSERT_EQ(g_stat(root.path(LEGACY_SHUTTER_GAIN_IRIS_PATH).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
 TEST_F(LegacyGeneratorTest, FailureIsLoggedAndLeavesNoTemporaryFile)
 {
     // Something that cannot be replaced by a file stands at the path.
