@@ -5,13 +5,14 @@ set -euo pipefail
 
 # The D-Bus rig of the tests (tests/rig) runs dbus-daemon, Debian's python3
 # with python3-dbusmock and python3-gi, gdbus (libglib2.0-bin) and setpriv
-# (util-linux).
+# (util-linux). The install test verifies the daemon's unit with
+# systemd-analyze (systemd).
 packages=(
   build-essential cmake ninja-build pkg-config
   libglib2.0-dev libglib2.0-bin
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   dbus dbus-daemon python3 python3-dbusmock python3-gi
-  util-linux
+  util-linux systemd
   g++-arm-linux-gnueabihf qemu-user libglib2.0-dev:armhf libstdc++6:armhf
 )
 
