@@ -89,10 +89,10 @@ start_bus() {
 }
 
 start_peer() {
-  local spec="$1" peer json name
-  peer="${spec%%=*}"
+  local arg="$1" peer json name
+  peer="${arg%%=*}"
   json=""
-  [ "$peer" = "$spec" ] || json="${spec#*=}"
+  [ "$peer" = "$arg" ] || json="${arg#*=}"
   name="$(peer_name "$peer")"
   has_owner "$name" && die "$name already has an owner"
   local args=(-m dbusmock --system --template "$here/mocks/$peer.py")
@@ -121,12 +121,12 @@ case "$command" in
     [ ! -f "$rig/bus.pid" ] || ! kill -0 "$(cat "$rig/bus.pid")" 2>/dev/null ||
       die "a rig runs in $root already (rig.sh stop $root)"
     start_bus
-    for spec in "$@"; do start_peer "$spec"; done
+    for arg in "$@"; do start_peer "$arg"; done
     echo "$address"
     ;;
   peer)
     address="$(head -n1 "$rig/bus.address" 2>/dev/null)" || die "no rig in $root"
-    for spec in "$@"; do start_peer "$spec"; done
+    for arg in "$@"; do start_peer "$arg"; done
     ;;
   stop-peer)
     for peer in "$@"; do peer_name "$peer" >/dev/null; stop_pid_file "$rig/$peer.pid"; done

@@ -11,6 +11,16 @@
 
 namespace optad::test {
 
+const std::vector<std::string> interface_property_names = {
+    "Iris", "Shutter", "Gain", "WhiteBalanceManualR", "WhiteBalanceManualB", "NoiseReduction",
+    "NoiseReductionTuning", "Stabilizer", "StabilizerType", "FocusTraceCurve", "DynamicContrastEnabled",
+    "DynamicContrastLevel", "Exposure", "Brightness", "MaxExposureTime", "ExposureWindow",
+    "CustomExposureWindow.C0.Top", "CustomExposureWindow.C0.Bottom", "CustomExposureWindow.C0.Left",
+    "CustomExposureWindow.C0.Right", "MaxGain", "MaxAutoGainControlNormal", "WhiteBalance", "WhiteBalanceWindow",
+    "Sharpness", "ColorLevel", "IrCutFilter", "ShiftLevel", "AutoIrCutFilterHysteresis", "FocusMode", "FocusDrive",
+    "FocusW0", "SensorProtector", "WhiteBalanceManual", "ExposureProgress", "VignettingCorrection",
+    "AberrationCorrection", "OnvifExposurePriorityNormal"};
+
 std::vector<PeerStart> all_peers(const std::vector<PeerStart> &replaced)
 {
     std::vector<PeerStart> peers;

@@ -12,6 +12,9 @@
 
 namespace optad::test {
 
+// The interface's 38 properties, in its document order.
+extern const std::vector<std::string> interface_property_names;
+
 // All four peers with their default parameters, some of them replaced.
 std::vector<PeerStart> all_peers(const std::vector<PeerStart> &replaced = {});
 

@@ -19,16 +19,6 @@
 namespace optad::test {
 namespace {
 
-// The interface's properties, and what a value of each may look like.
-const std::vector<std::string> property_names = {
-    "Iris", "Shutter", "Gain", "WhiteBalanceManualR", "WhiteBalanceManualB", "NoiseReduction",
-    "NoiseReductionTuning", "Stabilizer", "StabilizerType", "FocusTraceCurve", "DynamicContrastEnabled",
-    "DynamicContrastLevel", "Exposure", "Brightness", "MaxExposureTime", "ExposureWindow",
-    "CustomExposureWindow.C0.Top", "CustomExposureWindow.C0.Bottom", "CustomExposureWindow.C0.Left",
-    "CustomExposureWindow.C0.Right", "MaxGain", "MaxAutoGainControlNormal", "WhiteBalance", "WhiteBalanceWindow",
-    "Sharpness", "ColorLevel", "IrCutFilter", "ShiftLevel", "AutoIrCutFilterHysteresis", "FocusMode", "FocusDrive",
-    "FocusW0", "SensorProtector", "WhiteBalanceManual", "ExposureProgress", "VignettingCorrection",
-    "AberrationCorrection", "OnvifExposurePriorityNormal"};
 const std::vector<std::string> other_names = {"CaptureMode", "CaptureFrequency", "ImageRotation", "", "brightness",
                                               "Brightness ", "Exposure\n", "[General]", "Version"};
 const std::vector<std::string> words = {
@@ -54,7 +44,7 @@ public:
     std::string name()
     {
         if (chance(90))
-            return property_names[below(property_names.size())];
+            return interface_property_names[below(interface_property_names.size())];
         return other_names[below(other_names.size())];
     }
 
@@ -111,7 +101,7 @@ unsigned seed_for_run()
 std::map<std::string, std::string> read_all(Rig &rig)
 {
     std::map<std::string, std::string> values;
-    for (const std::string &name : property_names)
+    for (const std::string &name : interface_property_names)
         values[name] = imc_get_text(rig, name.c_str());
     return values;
 }
@@ -156,7 +146,7 @@ TEST(RandomInput, TheDaemonSurvivesAndStoresExactlyWhatItAnnounces)
     }
     // Last, awkward text for every property, so that what the restart below
     // reads back is not only what the random calls happened to leave.
-    for (const std::string &name : property_names) {
+    for (const std::string &name : interface_property_names) {
         const std::string &text = awkward[gen.below(awkward.size())];
         GVariantBuilder b;
         g_variant_builder_init(&b, G_VARIANT_TYPE("a(sv)"));
