@@ -253,7 +253,9 @@ TEST_F(ServiceTest, AFocusWindowIsAnnouncedInItsStoredForm)
 TEST_F(ServiceTest, SetPowerReachesThePowerCheck)
 {
     ASSERT_TRUE(rig.ok());
-    ASSERT_TRUE(optad_logged(rig, "Created datacache"));
+    // The grant is heard once the power client has registered.
+    ASSERT_TRUE(rig.iterate_until([&] { return rig.peer(Peer::Wattd).method_calls("RequestPower").size() == 1; },
+                                  scaled_ms(10000)));
     EXPECT_EQ(optad_log_count(rig, "Got enough power!"), 0);
     g_autoptr(GError) error = nullptr;
     g_autoptr(GVariant) reply = rig.call(IMC_CONTROL_NAME, IMC_CONTROL_PATH, IMC_CONTROL_INTERFACE, "SetPower",
