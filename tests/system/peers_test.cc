@@ -62,7 +62,9 @@ TEST(PowerBudget, ADcBoardNeedsNoGrant)
     DaemonRig rig(peers_without_grant(), Board::DC);
     ASSERT_TRUE(rig.ok());
     ASSERT_TRUE(optad_logged(rig, "Got enough power!"));
-    EXPECT_EQ(rig.peer(Peer::Captiond).calls_text(), OVERLAYS_CLEARED);
+    EXPECT_TRUE(rig.iterate_until([&] { return rig.peer(Peer::Captiond).calls_text() == OVERLAYS_CLEARED; },
+                                  scaled_ms(5000)))
+        << rig.peer(Peer::Captiond).calls_text();
     EXPECT_EQ(optad_log_count(rig, "wrong POE class"), 0);
 }
 

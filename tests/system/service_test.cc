@@ -91,10 +91,12 @@ TEST(StartUp, RegistersGetsPowerAndChecksItFirst)
 
     // The overlay service learnt all three conditions, cleared, when it
     // appeared.
-    EXPECT_EQ(rig.peer(Peer::Captiond).calls_text(),
-              "Unset ('PTZ_BLOCK_UPGRADE',)\n"
-              "Unset ('PTZ_TEMPERATURE_WARMING',)\n"
-              "Unset ('VIDEO_NOT_ENOUGH_POWER_CLASS4',)\n");
+    const std::string cleared = "Unset ('PTZ_BLOCK_UPGRADE',)\n"
+                                "Unset ('PTZ_TEMPERATURE_WARMING',)\n"
+                                "Unset ('VIDEO_NOT_ENOUGH_POWER_CLASS4',)\n";
+    EXPECT_TRUE(rig.iterate_until([&] { return rig.peer(Peer::Captiond).calls_text() == cleared; },
+                                  scaled_ms(5000)))
+        << rig.peer(Peer::Captiond).calls_text();
 }
 
 TEST_F(ServiceTest, EveryPropertyReadsItsValueAlsoThroughGetAll)
