@@ -1,9 +1,9 @@
 // The simulator's model in-process, with time under the test's control:
 // the power sequence and its delays, the IMC's start modes, the FPGA link,
 // edge reporting, the firmware revision text and the control commands.
-#include "platform/sim/board.h"
-#include "platform/sim/control.h"
-#include "platform/sim/imc.h"
+#include "sim/board.h"
+#include "sim/control.h"
+#include "sim/imc.h"
 #include "platform/sim_protocol.h"
 
 #include <gtest/gtest.h>

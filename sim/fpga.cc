@@ -1,4 +1,4 @@
-#include "platform/sim/fpga.h"
+#include "sim/fpga.h"
 
 #include <cstdio>
 

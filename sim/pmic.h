@@ -4,8 +4,8 @@
 // reports no acknowledge, as the real bus would.
 #pragma once
 
-#include "platform/sim/context.h"
-#include "platform/sim/device.h"
+#include "sim/context.h"
+#include "sim/device.h"
 
 #include <map>
 #include <memory>

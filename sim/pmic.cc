@@ -1,4 +1,4 @@
-#include "platform/sim/pmic.h"
+#include "sim/pmic.h"
 
 #include <linux/i2c-dev.h>
 

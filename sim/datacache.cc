@@ -1,4 +1,4 @@
-#include "platform/sim/datacache.h"
+#include "sim/datacache.h"
 
 #include "platform/kernel_abi.h"
 #include "platform/sim_protocol.h"

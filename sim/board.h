@@ -4,14 +4,14 @@
 // device requests and by time.
 #pragma once
 
-#include "platform/sim/cam0.h"
-#include "platform/sim/context.h"
-#include "platform/sim/datacache.h"
-#include "platform/sim/device.h"
-#include "platform/sim/fpga.h"
-#include "platform/sim/imc.h"
-#include "platform/sim/pmic.h"
-#include "platform/sim/spi_bus.h"
+#include "sim/cam0.h"
+#include "sim/context.h"
+#include "sim/datacache.h"
+#include "sim/device.h"
+#include "sim/fpga.h"
+#include "sim/imc.h"
+#include "sim/pmic.h"
+#include "sim/spi_bus.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "platform/sim/context.h"
+#include "sim/context.h"
 
 #include <cstdarg>
 #include <cstdio>

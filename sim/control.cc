@@ -1,4 +1,4 @@
-#include "platform/sim/control.h"
+#include "sim/control.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "platform/sim/device.h"
+#include "sim/device.h"
 
 #include <cerrno>
 

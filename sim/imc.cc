@@ -1,4 +1,4 @@
-#include "platform/sim/imc.h"
+#include "sim/imc.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "platform/sim/board.h"
+#include "sim/board.h"
 
 #include "platform/sim_protocol.h"
 

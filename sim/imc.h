@@ -4,9 +4,9 @@
 // upgrade.
 #pragma once
 
-#include "platform/sim/context.h"
-#include "platform/sim/spi_bus.h"
-#include "platform/sim/status_block.h"
+#include "sim/context.h"
+#include "sim/spi_bus.h"
+#include "sim/status_block.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "platform/sim/config.h"
+#include "sim/config.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "platform/sim/lines.h"
+#include "sim/lines.h"
 
 #include <sys/socket.h>
 

@@ -3,12 +3,12 @@
 // current time of the event being handled.
 #pragma once
 
-#include "platform/sim/config.h"
-#include "platform/sim/event_log.h"
-#include "platform/sim/faults.h"
-#include "platform/sim/interrupts.h"
-#include "platform/sim/lines.h"
-#include "platform/sim/timers.h"
+#include "sim/config.h"
+#include "sim/event_log.h"
+#include "sim/faults.h"
+#include "sim/interrupts.h"
+#include "sim/lines.h"
+#include "sim/timers.h"
 
 #include <cstdint>
 

@@ -3,8 +3,8 @@
 // written (plausible values before that); stream and black video are kept.
 #pragma once
 
-#include "platform/sim/context.h"
-#include "platform/sim/device.h"
+#include "sim/context.h"
+#include "sim/device.h"
 
 #include <memory>
 #include <string>

@@ -3,8 +3,8 @@
 // frames, and the io_exp status byte that follows reset, link and stream.
 #pragma once
 
-#include "platform/sim/context.h"
-#include "platform/sim/spi_bus.h"
+#include "sim/context.h"
+#include "sim/spi_bus.h"
 
 #include <cstdint>
 #include <string>

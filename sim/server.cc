@@ -1,6 +1,6 @@
-#include "platform/sim/server.h"
+#include "sim/server.h"
 
-#include "platform/sim/control.h"
+#include "sim/control.h"
 #include "platform/sim_protocol.h"
 #include "platform/sim_wire.h"
 

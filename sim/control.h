@@ -1,8 +1,8 @@
 // The simulator's control interface: one text command in, one text answer
-// out (see platform/sim/README.md for every command).
+// out (see sim/README.md for every command).
 #pragma once
 
-#include "platform/sim/board.h"
+#include "sim/board.h"
 
 #include <string>
 

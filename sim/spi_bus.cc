@@ -1,4 +1,4 @@
-#include "platform/sim/spi_bus.h"
+#include "sim/spi_bus.h"
 
 #include <linux/spi/spidev.h>
 

@@ -2,7 +2,7 @@
 // SPI_IOC_MESSAGE), with the checks of what the chip on the bus needs.
 #pragma once
 
-#include "platform/sim/context.h"
+#include "sim/context.h"
 
 #include <linux/spi/spidev.h>
 

@@ -3,7 +3,7 @@
 // requests to the board and runs the board's timers in between.
 #pragma once
 
-#include "platform/sim/board.h"
+#include "sim/board.h"
 
 #include <memory>
 #include <string>

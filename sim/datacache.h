@@ -5,8 +5,8 @@
 // consume: every reader sees the newest entries the ring still holds.
 #pragma once
 
-#include "platform/sim/context.h"
-#include "platform/sim/device.h"
+#include "sim/context.h"
+#include "sim/device.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "platform/sim/interrupts.h"
+#include "sim/interrupts.h"
 
 #include <cstdio>
 #include <unistd.h>

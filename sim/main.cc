@@ -9,8 +9,8 @@
 // the socket is <root>/var/run/optad-sim/sim.sock. See README.md beside
 // this file for the model and the control commands.
 #include "platform/paths.h"
-#include "platform/sim/board.h"
-#include "platform/sim/server.h"
+#include "sim/board.h"
+#include "sim/server.h"
 #include "platform/sim_protocol.h"
 #include "platform/sim_wire.h"
 

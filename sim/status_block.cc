@@ -1,4 +1,4 @@
-#include "platform/sim/status_block.h"
+#include "sim/status_block.h"
 
 #include <cstring>
 

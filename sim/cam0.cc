@@ -1,4 +1,4 @@
-#include "platform/sim/cam0.h"
+#include "sim/cam0.h"
 
 #include "platform/kernel_abi.h"
 
