@@ -11,6 +11,7 @@
 #include "dbus/rotation_service_dbus.h"
 #include "imc/buffer.h"
 #include "imc/spi.h"
+#include "params/status_request.h"
 #include "video/datacache.h"
 #include "video/morvel6.h"
 
@@ -62,7 +63,7 @@ constexpr DaemonOps default_ops = {
     .firmware_upgrade = na::firmware_upgrade,
     .wait_for_dtct_strm = na::wait_for_dtct_strm,
     .set_black_video_morvel6 = set_black_video_morvel6,
-    .request_camera_status = na::request_camera_status,
+    .request_camera_status = request_camera_status,
     .check_camera_status = na::check_camera_status,
     .print_camera_status = buffer_print_camera_status,
     .overlay_set_condition = overlay_set_condition,

@@ -57,11 +57,6 @@ int wait_for_dtct_strm()
     report("wait_for_dtct_strm");
     return -1;
 }
-int request_camera_status()
-{
-    report("request_camera_status");
-    return -1;
-}
 int check_camera_status()
 {
     report("check_camera_status");

@@ -23,7 +23,6 @@ int shutdown(int skip_checks, int skip_reset);
 int check_firmware_version();
 int firmware_upgrade();
 int wait_for_dtct_strm();
-int request_camera_status();
 int check_camera_status();
 int send_param(int job);
 void reset_heart_beat_watch();
