@@ -14,9 +14,9 @@ struct Config {
     int i2n_delay_ms = 2;        // INIT_DONE high -> first I2N interrupt
     int i2n_pulse_ms = 2;        // how long I2N stays high
     int req_period_ms = 25;      // REQ rises once per period while the IMC runs
-    int req_high_ms = 10;        // REQ high window (unless an exchange ends it)
-    int req_drop_on_exchange = 1;  // REQ falls as soon as an exchange is taken
-    int req_strict = 0;          // 1: the IMC ignores frames sent while REQ is low
+    int req_timed = 0;           // 1: REQ also falls req_high_ms after it rose
+    int req_high_ms = 10;        // REQ high window with req_timed (unless an exchange ends it)
+    int req_strict = 0;          // 1: the IMC ignores frames sent without a REQ
     int heartbeat_ms = 100;      // heart beat counter step
     int protector_move_ms = 40;  // sunlight protector travel time
     int focus_oneshot_ms = 300;  // one-shot focus run

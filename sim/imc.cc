@@ -204,8 +204,9 @@ void Imc::stop()
     ctx_.note("IMC stopped (%s)", state_name(state_));
     state_ = State::Off;
     upgrade_ = Upgrade::Idle;
+    req_raised_ = false;
     for (TimerId id : {TimerId::InitDone, TimerId::I2nRise, TimerId::I2nFall, TimerId::ReqRise,
-                       TimerId::ReqFall, TimerId::Heartbeat, TimerId::FocusDone,
+                       TimerId::ReqFall, TimerId::ReqRenew, TimerId::Heartbeat, TimerId::FocusDone,
                        TimerId::FocusDriveDone, TimerId::FwupWriteDone, TimerId::FwupCmplt,
                        TimerId::RebootDone, TimerId::ProtectorDone})
         ctx_.timers.cancel(id);
@@ -247,14 +248,14 @@ bool Imc::on_timer(TimerId id)
         return true;
     case TimerId::ReqRise:
         t.set(TimerId::ReqRise, ctx_.after_ms(ctx_.config.req_period_ms));
-        // Busy writing the firmware image, or stuck: no REQ.
-        if (running() && !ctx_.faults.req_never && upgrade_ != Upgrade::Writing) {
-            ctx_.lines.drive(Line::Req, 1);
-            t.set(TimerId::ReqFall, ctx_.after_ms(ctx_.config.req_high_ms));
-        }
+        req_tick();
         return true;
     case TimerId::ReqFall:
-        ctx_.lines.drive(Line::Req, 0);
+        ctx_.lines.drive(Line::Req, 0);  // the timed window closes; the request stands
+        return true;
+    case TimerId::ReqRenew:
+        if (!ctx_.faults.req_never && upgrade_ != Upgrade::Writing)
+            raise_req();
         return true;
     case TimerId::Heartbeat:
         t.set(TimerId::Heartbeat, ctx_.after_ms(ctx_.config.heartbeat_ms));
@@ -287,6 +288,60 @@ bool Imc::on_timer(TimerId id)
     default:
         return false;
     }
+}
+
+// REQ: the IMC asks for an exchange once per period and keeps asking until
+// one comes; the exchange takes the request (REQ falls). A request nobody
+// took by the next period is renewed: REQ falls and rises again half a
+// period later, so that a client waiting for a fresh rising edge (a low
+// reading, then a high one) finds one in every period however long it
+// stayed away. With req_timed the request also falls req_high_ms after it
+// rose (the IMC of earlier rigs); it still stands until an exchange.
+void Imc::req_tick()
+{
+    Timers &t = ctx_.timers;
+    // Busy writing the firmware image, or stuck: a request still up is
+    // withdrawn, and none follows.
+    if (ctx_.faults.req_never || upgrade_ == Upgrade::Writing) {
+        withdraw_req();
+        return;
+    }
+    if (ctx_.lines.level(Line::Req) == 0 && !t.pending(TimerId::ReqRenew)) {
+        raise_req();
+        return;
+    }
+    if (ctx_.lines.level(Line::Req) != 0) {
+        ctx_.lines.drive(Line::Req, 0);
+        t.cancel(TimerId::ReqFall);
+        int half = ctx_.config.req_period_ms / 2;
+        t.set(TimerId::ReqRenew, ctx_.after_ms(half > 0 ? half : 1));
+    }
+}
+
+void Imc::raise_req()
+{
+    ctx_.lines.drive(Line::Req, 1);
+    req_raised_ = true;
+    if (ctx_.config.req_timed)
+        ctx_.timers.set(TimerId::ReqFall, ctx_.after_ms(ctx_.config.req_high_ms));
+}
+
+void Imc::withdraw_req()
+{
+    ctx_.lines.drive(Line::Req, 0);
+    req_raised_ = false;
+    ctx_.timers.cancel(TimerId::ReqFall);
+    ctx_.timers.cancel(TimerId::ReqRenew);
+}
+
+bool Imc::take_req()
+{
+    bool raised = req_raised_;
+    req_raised_ = false;
+    ctx_.lines.drive(Line::Req, 0);
+    ctx_.timers.cancel(TimerId::ReqFall);
+    ctx_.timers.cancel(TimerId::ReqRenew);
+    return raised;
 }
 
 bool Imc::pulse_interrupt()
@@ -392,10 +447,6 @@ void Imc::start_version_up(uint32_t size)
 
 void Imc::transfer(const uint8_t *tx, uint8_t *rx, uint32_t len, bool valid)
 {
-    if (!valid) {
-        ctx_.record(LogKind::Imc, "garbled transfer of %u bytes", len);
-        return;
-    }
     if (state_ != State::Running) {
         ctx_.violation("imc: %u-byte exchange while the IMC is %s", len, state_name(state_));
         return;
@@ -405,11 +456,19 @@ void Imc::transfer(const uint8_t *tx, uint8_t *rx, uint32_t len, bool valid)
                        "(imc_spi_front_tristate high)", len);
         return;
     }
-    bool req_high = ctx_.lines.level(Line::Req) != 0;
-    if (!req_high) {
-        ctx_.violation("imc: %u-byte exchange while REQ was low", len);
+    // Every transfer the IMC sees takes its request, garbled ones too: the
+    // master clocked the bus. Whether it was entitled to is a question of
+    // the protocol, not of timing: the IMC must have raised REQ since the
+    // previous exchange. How long the master took after that does not
+    // matter.
+    if (!take_req()) {
+        ctx_.violation("imc: %u-byte exchange without a REQ rise since the previous exchange", len);
         if (ctx_.config.req_strict)
             return;
+    }
+    if (!valid) {
+        ctx_.record(LogKind::Imc, "garbled transfer of %u bytes", len);
+        return;
     }
     if (tx == nullptr) {
         ctx_.violation("imc: %u-byte transfer without a transmit buffer", len);
@@ -433,11 +492,6 @@ void Imc::transfer(const uint8_t *tx, uint8_t *rx, uint32_t len, bool valid)
                        rx == nullptr ? "transmit-only" : "full-duplex");
     } else {
         frame(frame_, rx);
-    }
-
-    if (req_high && ctx_.config.req_drop_on_exchange) {
-        ctx_.lines.drive(Line::Req, 0);
-        ctx_.timers.cancel(TimerId::ReqFall);
     }
 }
 
@@ -569,8 +623,7 @@ void Imc::firmware_message(const uint8_t *f, uint32_t len, bool has_rx)
     }
     // Writing the image: the IMC is busy and raises no REQ meanwhile.
     upgrade_ = Upgrade::Writing;
-    ctx_.lines.drive(Line::Req, 0);
-    ctx_.timers.cancel(TimerId::ReqFall);
+    withdraw_req();
     ctx_.timers.set(TimerId::FwupWriteDone, ctx_.after_ms(ctx_.config.fwup_write_ms));
     ctx_.note("IMC received %u firmware bytes, writing", fw_received_);
 }

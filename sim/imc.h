@@ -79,6 +79,11 @@ public:
     static bool parse_revision(const uint8_t *head, size_t len, uint32_t *revision);
 
 private:
+    void req_tick();
+    void raise_req();
+    void withdraw_req();
+    // An exchange takes the request; true when REQ rose since the previous one.
+    bool take_req();
     void frame(const uint8_t *f, uint8_t *rx);
     void firmware_message(const uint8_t *f, uint32_t len, bool has_rx);
     void status_reply(uint8_t *rx);
@@ -92,6 +97,7 @@ private:
     uint32_t flash_revision_;
     uint8_t protector_target_ = 0;
     uint8_t lens_before_error_ = 1;
+    bool req_raised_ = false;  // REQ rose since the previous exchange
 
     Upgrade upgrade_ = Upgrade::Idle;
     uint32_t fw_expected_ = 0;

@@ -13,7 +13,8 @@ enum class TimerId {
     I2nRise,          // the IMC raises its interrupt line
     I2nFall,          // ... and drops it again
     ReqRise,          // next REQ cycle
-    ReqFall,          // end of the REQ high window
+    ReqFall,          // end of the REQ high window (timed REQ only)
+    ReqRenew,         // an untaken request rises again
     Heartbeat,        // heart beat counter step
     ProtectorDone,    // the sunlight protector reaches its end position
     FocusDone,        // a one-shot focus run ends
@@ -33,6 +34,12 @@ enum class TimerId {
 class Timers {
 public:
     static constexpr int64_t NEVER = INT64_MAX;
+
+    Timers()
+    {
+        for (int64_t &d : due_)
+            d = NEVER;
+    }
 
     void set(TimerId id, int64_t at_us) { due_[index(id)] = at_us; }
     void cancel(TimerId id) { due_[index(id)] = NEVER; }
@@ -67,10 +74,7 @@ public:
 
 private:
     static int index(TimerId id) { return static_cast<int>(id); }
-    int64_t due_[static_cast<int>(TimerId::Count)] = {
-        NEVER, NEVER, NEVER, NEVER, NEVER, NEVER, NEVER, NEVER, NEVER, NEVER,
-        NEVER, NEVER, NEVER, NEVER, NEVER, NEVER, NEVER, NEVER, NEVER, NEVER};
+    int64_t due_[static_cast<int>(TimerId::Count)];
 };
-static_assert(static_cast<int>(TimerId::Count) == 20, "keep the initialiser in step");
 
 }  // namespace optad::sim

@@ -236,18 +236,69 @@ TEST_F(SimImc, TransferSettingsTheIMCNeeds)
     EXPECT_EQ(errno, EMSGSIZE);
 }
 
-TEST_F(SimImc, ExchangeWhileReqLowIsReported)
+// One raw 512-byte status exchange, without waiting for anything.
+int raw_status_exchange(int fd)
 {
-    ASSERT_TRUE(sim.ok("fault req_never on"));
-    ASSERT_TRUE(req.wait_level(0, 1000));
-    uint8_t tx[512] = {};
+    uint8_t tx[512];
     uint8_t rx[512];
     Frame f = status_request();
     for (int i = 0; i < 512; ++i)
         tx[i] = reverse_bits(f[i]);
     spi_ioc_transfer x = imc_transfer(tx, rx, 512);
+    return dev_ioctl(fd, SPI_IOC_MESSAGE(1), &x);
+}
+
+const char NO_REQ[] = "imc: 512-byte exchange without a REQ rise since the previous exchange";
+
+TEST_F(SimImc, AnExchangeNeedsAREQRiseSinceThePreviousOne)
+{
+    // After a rise: fine, however late (REQ stays up until taken).
+    ASSERT_TRUE(req.wait_level(1, 1000));
+    usleep(60000);  // several periods
+    EXPECT_EQ(raw_status_exchange(fd), 512);
+    EXPECT_EQ(violations(), "");
+    // The exchange took the request: a second one at once has none.
+    EXPECT_EQ(req.value(), 0);
+    EXPECT_EQ(raw_status_exchange(fd), 512);
+    EXPECT_NE(violations().find(NO_REQ), std::string::npos) << violations();
+
+    // A stuck IMC withdraws its request: an exchange after that has none.
+    ASSERT_TRUE(sim.ok("clear violations"));
+    ASSERT_TRUE(req.wait_level(1, 1000));
+    ASSERT_TRUE(sim.ok("fault req_never on"));
+    ASSERT_TRUE(req.wait_level(0, 1000));
+    EXPECT_EQ(raw_status_exchange(fd), 512);
+    EXPECT_NE(violations().find(NO_REQ), std::string::npos);
+}
+
+TEST_F(SimImc, TimedREQStillJudgesByTheRise)
+{
+    // The timed REQ of earlier rigs: low again after req_high_ms, but the
+    // request it made stands until an exchange.
+    ASSERT_TRUE(sim.ok("config req_timed 1"));
+    ASSERT_TRUE(sim.ok("config req_high_ms 2"));
+    ASSERT_TRUE(req.wait_level(1, 1000));
+    ASSERT_TRUE(req.wait_level(0, 1000));
+    EXPECT_EQ(raw_status_exchange(fd), 512);
+    EXPECT_EQ(violations(), "");
+    EXPECT_EQ(raw_status_exchange(fd), 512);
+    EXPECT_NE(violations().find(NO_REQ), std::string::npos);
+}
+
+TEST_F(SimImc, StrictIMCIgnoresAFrameWithoutREQ)
+{
+    ASSERT_TRUE(sim.ok("config req_strict 1"));
+    ASSERT_TRUE(imc_status(fd, req).size() == 512);
+    // At once, without a new REQ: not answered.
+    uint8_t tx[512];
+    uint8_t rx[512] = {};
+    Frame f = status_request();
+    for (int i = 0; i < 512; ++i)
+        tx[i] = reverse_bits(f[i]);
+    spi_ioc_transfer x = imc_transfer(tx, rx, 512);
     EXPECT_EQ(dev_ioctl(fd, SPI_IOC_MESSAGE(1), &x), 512);
-    EXPECT_NE(sim.ctl("log violations").find("imc: 512-byte exchange while REQ was low"), std::string::npos);
+    EXPECT_EQ(std::count(rx, rx + 512, 0), 512);
+    EXPECT_NE(violations().find(NO_REQ), std::string::npos);
 }
 
 TEST_F(SimImc, EmptyStatusReplies)

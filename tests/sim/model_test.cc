@@ -88,11 +88,17 @@ TEST_F(Model, ImcStartsAfterResetReleaseAndRaisesItsLines)
     EXPECT_EQ(board.ctx().interrupts.value(Interrupts::ImcInterrupt), 1u);
     at(12);
     EXPECT_EQ(level(Line::I2nInt), 0);
-    at(33);  // the first REQ one period after the start
-    EXPECT_EQ(level(Line::Req), 1);
-    at(43);  // req_high_ms = 10
+    at(32);
     EXPECT_EQ(level(Line::Req), 0);
-    at(58);
+    at(33);  // the first REQ one period (25 ms) after the start
+    EXPECT_EQ(level(Line::Req), 1);
+    at(57);  // nobody takes it: it stays up
+    EXPECT_EQ(level(Line::Req), 1);
+    at(58);  // ... until the next period renews it: low for half a period
+    EXPECT_EQ(level(Line::Req), 0);
+    at(69);
+    EXPECT_EQ(level(Line::Req), 0);
+    at(70);
     EXPECT_EQ(level(Line::Req), 1);
 
     write("imc_front_reset", 0);

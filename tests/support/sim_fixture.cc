@@ -87,18 +87,7 @@ bool Simulator::ok(const std::string &command)
 
 std::string Simulator::violations()
 {
-    std::string all = ctl("log violations");
-    std::string kept;
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find('\n', start);
-        end = end == std::string::npos ? all.size() : end + 1;
-        std::string line = all.substr(start, end - start);
-        if (line.find("while REQ was low") == std::string::npos)
-            kept += line;
-        start = end;
-    }
-    return kept;
+    return ctl("log violations");
 }
 
 bool Simulator::wait_for(const std::string &command, const std::string &expected, int timeout_ms)

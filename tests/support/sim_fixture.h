@@ -47,13 +47,10 @@ public:
     // Repeats a command until its answer contains expected; false after
     // timeout_ms.
     bool wait_for(const std::string &command, const std::string &expected, int timeout_ms = 5000);
-    // The simulator's violations log ("log violations") without the lines
-    // that only report an exchange while REQ was low. Whether a client is
-    // descheduled for longer than REQ stays high, between its REQ check and
-    // its transfer, depends on the machine's load (sanitizers, qemu, a busy
-    // CI), not on the code; the REQ handshake itself is tested with a fake
-    // seam and virtual time, and the simulator's own check by a test that
-    // reads the full log.
+    // The simulator's whole violations log ("log violations"): what the
+    // real module would have rejected. The simulator judges the REQ
+    // handshake by the protocol (an exchange needs a REQ rise since the
+    // previous one), not by the host's scheduling, so nothing is filtered.
     std::string violations();
     // Stops the simulator now (the destructor does it otherwise).
     void stop();
