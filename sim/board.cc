@@ -1,11 +1,13 @@
 #include "sim/board.h"
 
 #include "platform/sim_protocol.h"
+#include "sim/power_order.h"
 
 #include <linux/spi/spidev.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <span>
 
 namespace optad::sim {
 
@@ -124,8 +126,25 @@ void Board::evaluate()
     Timers &timers = ctx_.timers;
     Faults &faults = ctx_.faults;
 
-    // Supplies: the 1.8 V reset buffer, 12 V and the DC/DC converters.
-    bool supplies = lines.level(Line::RstBuffer1v8) && lines.level(Line::Enable12v) &&
+    // The PMIC lives on the 12 V supply: without it, it forgets its
+    // registers.
+    bool twelve_volts = lines.level(Line::Enable12v) != 0;
+    if (twelve_volts != pmic_powered_) {
+        pmic_powered_ = twelve_volts;
+        if (!twelve_volts)
+            pmic_.unpowered();
+    }
+    // A DC-phase board must not have LDO1 on: logged once each time it is
+    // switched on (or the board strap says DC while it is on).
+    bool de = lines.level(Line::PowerType) == 1;
+    bool ldo1_on_dc = !de && pmic_.ldo1_enabled();
+    if (ldo1_on_dc && !ldo1_dc_reported_)
+        ctx_.violation("pmic: LDO1 enabled on a DC-phase board");
+    ldo1_dc_reported_ = ldo1_on_dc;
+
+    // Supplies: the 1.8 V reset buffer, 12 V, the PMIC's rails for this
+    // board and the DC/DC converters.
+    bool supplies = lines.level(Line::RstBuffer1v8) && twelve_volts && pmic_.rails_ready(de) &&
                     lines.level(Line::DcdcEn);
     if (supplies != supplies_) {
         supplies_ = supplies;
@@ -216,6 +235,14 @@ int Board::line_op(int32_t id, int op, int arg)
         ctx_.violation("gpio: %s used before it was opened", info.name);
         return -EBADF;
     }
+    // Making a line an output at a level and writing its value right after
+    // is one change of the line, as the programs' gpio_write does it: an
+    // output already at 1 that is made an output at 0 and written 1 again
+    // does not glitch low in between. So the level of direction_output()
+    // waits for the next call on the handle: a value write replaces it,
+    // anything else applies it first.
+    if (h->pending_level >= 0 && op != simproto::LINE_SET_VALUE)
+        apply_pending(*h);
     switch (op) {
     case simproto::LINE_FULL_OPEN:
         h->opened = true;
@@ -237,17 +264,16 @@ int Board::line_op(int32_t id, int op, int arg)
         }
         lines.set_output(line, true);
         ctx_.record(LogKind::Gpio, "%s out %d", info.name, arg != 0);
-        lines.drive(line, arg);
-        evaluate();
+        h->pending_level = arg != 0;
         return 0;
     case simproto::LINE_SET_VALUE:
+        h->pending_level = -1;
         if (!lines.is_output(line)) {
             ctx_.violation("gpio: value %d written to %s, which is an input", arg, info.name);
             return -EPERM;
         }
         ctx_.record(LogKind::Gpio, "%s %d", info.name, arg != 0);
-        lines.drive(line, arg);
-        evaluate();
+        set_program_line(line, arg != 0);
         return 0;
     case simproto::LINE_GET_VALUE:
         Lines::value_read(*h);
@@ -266,6 +292,28 @@ int Board::line_op(int32_t id, int op, int arg)
     default:
         return -EINVAL;
     }
+}
+
+void Board::apply_pending(Handle &h)
+{
+    int level = h.pending_level;
+    h.pending_level = -1;
+    set_program_line(h.line, level);
+}
+
+void Board::line_closed(int32_t id)
+{
+    if (Handle *h = ctx_.lines.handle(id); h != nullptr && h->pending_level >= 0)
+        apply_pending(*h);
+    ctx_.lines.remove_handle(id);
+}
+
+void Board::set_program_line(Line line, int level)
+{
+    power_order_check(ctx_.lines, line, level,
+                      [this](const char *text) { ctx_.violation("power order: %s", text); });
+    ctx_.lines.drive(line, level);
+    evaluate();
 }
 
 void Board::line_attach_events(int32_t id, int fd)
@@ -296,14 +344,29 @@ std::unique_ptr<DeviceSession> Board::open_device(const std::string &path, int, 
 bool Board::drive_line(Line line, int level, std::string *error)
 {
     const LineInfo &info = line_info(line);
+    if (info.driver == Driver::Module) {
+        *error = std::string(info.name) + " is driven by the module";
+        return false;
+    }
     if (info.driver == Driver::Program && !ctx_.lines.is_output(line)) {
         *error = std::string(info.name) + " is an input now";
         return false;
     }
     ctx_.record(LogKind::Gpio, "ctl %s %d", info.name, level != 0);
+    if (info.driver == Driver::Program) {
+        set_program_line(line, level != 0);
+    } else {
+        ctx_.lines.drive(line, level);
+        evaluate();
+    }
+    return true;
+}
+
+void Board::force_line(Line line, int level)
+{
+    ctx_.record(LogKind::Gpio, "ctl --force %s %d", line_info(line).name, level != 0);
     ctx_.lines.drive(line, level);
     evaluate();
-    return true;
 }
 
 void Board::drop_power_good()
@@ -337,6 +400,7 @@ bool Board::start_power_sequence(bool on, bool safe)
             {Step::Drive, Line::RstBuffer1v8, 1, 0, nullptr},
             {Step::Drive, Line::Enable12v, 1, 0, nullptr},
             {Step::Drive, Line::I2cPmicTristate, 1, 0, nullptr},
+            {Step::Pmic, Line::Count, 0, 0, nullptr},
             {Step::Sleep, Line::Count, 0, 1, nullptr},
             {Step::Drive, Line::I2cPmicTristate, 0, 0, nullptr},
             {Step::Drive, Line::DcdcEn, 1, 0, nullptr},
@@ -383,9 +447,11 @@ void Board::run_sequence()
     };
     while (sequence_active_ && sequence_pos_ < sequence_.size()) {
         const Step &step = sequence_[sequence_pos_];
-        if (step.kind == Step::Drive) {
+        if (step.kind == Step::Drive || step.kind == Step::Pmic) {
             std::string error;
-            if (!drive_line(step.line, step.level, &error)) {
+            bool done = step.kind == Step::Drive ? drive_line(step.line, step.level, &error)
+                                                 : program_pmic(&error);
+            if (!done) {
                 finish("error: " + error + "\n");
                 return;
             }
@@ -424,6 +490,31 @@ void Board::run_sequence()
     }
     if (sequence_active_)
         finish("ok\n");
+}
+
+bool Board::program_pmic(std::string *error)
+{
+    // Voltage selects, the sequencing step, then the enables: all four
+    // rails on a DE-phase board, the three bucks on a DC-phase one.
+    struct Write {
+        uint8_t reg;
+        uint8_t value;
+    };
+    static constexpr Write DE[] = {{pmic::BUCK1_VSEL, 0x2C}, {pmic::BUCK2_VSEL, 0x1E}, {pmic::BUCK3_VSEL, 0x32},
+                                   {pmic::LDO1_VSEL, 0x24},  {pmic::SEQ, 0x02},        {pmic::EN, 0x0F}};
+    static constexpr Write DC[] = {{pmic::BUCK1_VSEL, 0x2C}, {pmic::BUCK2_VSEL, 0x1E}, {pmic::BUCK3_VSEL, 0x32},
+                                   {pmic::SEQ, 0x02},        {pmic::EN, 0x07}};
+    bool de = ctx_.lines.level(Line::PowerType) == 1;
+    std::span<const Write> writes = de ? std::span<const Write>(DE) : std::span<const Write>(DC);
+    for (const Write &w : writes) {
+        const uint8_t bytes[2] = {w.reg, w.value};
+        if (pmic_.write(pmic::ADDRESS, bytes, sizeof bytes, true) != 2) {
+            *error = "the PMIC did not take its init writes";
+            return false;
+        }
+    }
+    evaluate();
+    return true;
 }
 
 bool Board::sequence_result(std::string *answer)

@@ -42,15 +42,19 @@ public:
     int line_op(int32_t id, int op, int arg);
     bool line_exists(int32_t id) { return ctx_.lines.handle(id) != nullptr; }
     void line_attach_events(int32_t id, int fd);
-    void line_closed(int32_t id) { ctx_.lines.remove_handle(id); }
+    void line_closed(int32_t id);
     void events_closed(int fd) { ctx_.lines.detach_events(fd); }
 
     // Opens a device path; nullptr with *error (an errno) when it is missing.
     std::unique_ptr<DeviceSession> open_device(const std::string &path, int flags, int *error);
 
     // Lines driven from the control interface (logged in the GPIO log with
-    // the prefix "ctl").
+    // the prefix "ctl"): program outputs, judged like the programs' writes,
+    // and board inputs. The module's own lines are refused (*error).
     bool drive_line(Line line, int level, std::string *error);
+    // Any line forced to a level, as a fault (logged "ctl --force ...";
+    // the model may drive it again).
+    void force_line(Line line, int level);
 
     // Faults that act at once.
     void drop_power_good();
@@ -66,7 +70,7 @@ public:
 
 private:
     struct Step {
-        enum Kind { Drive, Sleep, Wait, WaitLink } kind;
+        enum Kind { Drive, Sleep, Wait, WaitLink, Pmic } kind;
         Line line;
         int level;
         int ms;
@@ -75,6 +79,12 @@ private:
 
     void on_timer(TimerId id);
     void run_sequence();
+    // A program line changes (a program's write or the control
+    // interface's): judged against the power order, then driven.
+    void set_program_line(Line line, int level);
+    void apply_pending(Handle &h);
+    // The PMIC's init writes of the control interface's power-up.
+    bool program_pmic(std::string *error);
 
     Context ctx_;
     Imc imc_;
@@ -86,6 +96,8 @@ private:
     SpiBus fpga_bus_;
 
     bool supplies_ = false;
+    bool pmic_powered_ = false;      // 12 V on: the PMIC keeps its registers
+    bool ldo1_dc_reported_ = false;  // LDO1 on a DC-phase board, logged once per occurrence
     bool power_good_dropped_ = false;  // latched until the supplies go off
     bool fpga_released_ = false;
     bool link_up_ = false;

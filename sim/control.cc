@@ -137,12 +137,37 @@ ControlAnswer cmd_irq(const Call &c)
     return ok();
 }
 
+// The command that makes the module drive each of its own lines.
+struct ModuleLine {
+    Line line;
+    const char *command;
+};
+
+constexpr ModuleLine MODULE_LINES[] = {
+    {Line::PowerGood, "fault power_good drop"},
+    {Line::InitDone, "fault init_done drop or fault init_done_never"},
+    {Line::I2nInt, "irq"},
+    {Line::Req, "fault req_never"},
+    {Line::FwupCmplt, "fault fwup_cmplt_never"},
+};
+
 ControlAnswer cmd_drive(const Call &c)
 {
+    bool force = c[0] == "--force";
+    Call args = force ? c.shifted() : c;
     Line line;
     long level;
-    if (c.size() != 2 || !line_by_name(c[0], &line) || !number(c[1], 0, 1, &level))
-        return error("usage: drive <line> 0|1");
+    if (args.size() != 2 || !line_by_name(args[0], &line) || !number(args[1], 0, 1, &level))
+        return error("usage: drive [--force] <line> 0|1");
+    if (force) {
+        c.board.force_line(line, static_cast<int>(level));
+        return ok("ok: fault override\n");
+    }
+    for (const ModuleLine &m : MODULE_LINES) {
+        if (m.line == line)
+            return error(std::string(line_info(line).name) + " is driven by the module: use " + m.command +
+                         " (or drive --force)");
+    }
     std::string why;
     if (!c.board.drive_line(line, static_cast<int>(level), &why))
         return error(why);
@@ -232,7 +257,8 @@ constexpr Row COMMANDS[] = {
     {"power", 1, 2, cmd_power, "power on [safe] | power off",
      "the daemon's power-up (PMIC included) or shutdown order; answers when done"},
     {"irq", 0, 0, cmd_irq, "irq", "one I2N interrupt (the IMC must run)"},
-    {"drive", 2, 2, cmd_drive, "drive <line> 0|1", "drives a program output or a board input"},
+    {"drive", 2, 3, cmd_drive, "drive [--force] <line> 0|1",
+     "drives a program output or a board input; --force: any line, as a fault"},
     {"show", 1, ANY, cmd_show, "show <what>", "the board's state"},
     {"set", 1, ANY, cmd_set, "set <field> <value...>", "a field of the status block"},
     {"lens", 1, ANY, cmd_lens, "lens attach [name] | lens detach", "the lens"},

@@ -57,6 +57,9 @@ struct Handle {
     int edge = 0;          // edges reported on the event connection
     int events_fd = -1;    // the pinio_fd() connection, or -1
     bool outstanding = false;  // an edge byte is sent and not yet taken by a value read
+    // The level of a direction_output() not yet applied (-1: none); see
+    // Board::line_op.
+    int pending_level = -1;
 };
 
 class Lines {

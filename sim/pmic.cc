@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace optad::sim {
 
@@ -76,28 +77,36 @@ bool Pmic::acknowledges(int address, const char *what)
                        what, address);
         return false;
     }
+    if (address != pmic::ADDRESS) {
+        ctx_.violation("i2c: %s at 0x%02X: no device there (the PMIC is at 0x%02X)", what,
+                       address, pmic::ADDRESS);
+        return false;
+    }
     return true;
 }
 
-int Pmic::write(int address, const uint8_t *data, size_t len)
+int Pmic::write(int address, const uint8_t *data, size_t len, bool from_control)
 {
+    if (!acknowledges(address, "write"))
+        return -EREMOTEIO;
     std::string bytes;
     char hex[4];
     for (size_t i = 0; i < len; ++i) {
         std::snprintf(hex, sizeof hex, " %02x", data[i]);
         bytes += hex;
     }
-    if (!acknowledges(address, "write"))
-        return -EREMOTEIO;
     ctx_.interrupts.count(Interrupts::PmicI2c);
-    ctx_.record(LogKind::I2c, "0x%02x%s", address, bytes.c_str());
+    ctx_.record(LogKind::I2c, "%s0x%02x%s", from_control ? "ctl " : "", address, bytes.c_str());
     if (len == 0)
         return 0;
     // First byte: the register; the rest: values for it and the next ones.
     int reg = data[0];
-    for (size_t i = 1; i < len; ++i)
-        regs_[{address, (reg + static_cast<int>(i) - 1) & 0xFF}] = data[i];
-    pointer_[address] = reg;
+    for (size_t i = 1; i < len; ++i) {
+        int r = (reg + static_cast<int>(i) - 1) & 0xFF;
+        regs_[r] = data[i];
+        written_.set(static_cast<size_t>(r));
+    }
+    pointer_ = reg;
     return static_cast<int>(len);
 }
 
@@ -106,21 +115,39 @@ int Pmic::read(int address, size_t count, std::vector<uint8_t> &out)
     if (!acknowledges(address, "read"))
         return -EREMOTEIO;
     ctx_.interrupts.count(Interrupts::PmicI2c);
-    int reg = pointer_[address];
     out.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-        auto it = regs_.find({address, (reg + static_cast<int>(i)) & 0xFF});
-        out[i] = it == regs_.end() ? 0 : it->second;
-    }
+    for (size_t i = 0; i < count; ++i)
+        out[i] = regs_[(pointer_ + static_cast<int>(i)) & 0xFF];
     return static_cast<int>(count);
+}
+
+void Pmic::unpowered()
+{
+    std::memset(regs_, 0, sizeof regs_);
+    written_.reset();
+    pointer_ = 0;
+}
+
+bool Pmic::rails_ready(bool de) const
+{
+    // The voltage selects each rail needs, in rail order (the EN bits).
+    static constexpr int VSEL[] = {pmic::BUCK1_VSEL, pmic::BUCK2_VSEL, pmic::BUCK3_VSEL, pmic::LDO1_VSEL};
+    size_t rails = de ? 4 : 3;
+    for (size_t i = 0; i < rails; ++i) {
+        if (regs_[VSEL[i]] == 0 || (regs_[pmic::EN] & (1u << i)) == 0)
+            return false;
+    }
+    return de || !ldo1_enabled();
 }
 
 std::string Pmic::describe() const
 {
     std::string out;
     char line[32];
-    for (const auto &[key, value] : regs_) {
-        std::snprintf(line, sizeof line, "0x%02x 0x%02x 0x%02x\n", key.first, key.second, value);
+    for (size_t r = 0; r < written_.size(); ++r) {
+        if (!written_.test(r))
+            continue;
+        std::snprintf(line, sizeof line, "0x%02x 0x%02zx 0x%02x\n", pmic::ADDRESS, r, regs_[r]);
         out += line;
     }
     return out;

@@ -41,12 +41,23 @@ protected:
     void at(int64_t ms) { board.advance(ms * MS); }
     std::string ctl(const std::string &command) { return control(board, command).text; }
 
+    // The PMIC's rails of a DE-phase board: voltage selects, then enables.
+    void program_pmic()
+    {
+        const uint8_t writes[][2] = {{0x10, 0x01}, {0x11, 0x02}, {0x12, 0x03}, {0x13, 0x04}, {0x20, 0x0F}};
+        for (const auto &w : writes)
+            ASSERT_EQ(board.pmic().write(0x48, w, 2), 2);
+    }
+
     // Supplies on and reset released, as power-up does (time in ms).
     void power_up(int64_t start, bool safe = false)
     {
         at(start);
         write("imc_1_8v_rst_buffer_enable", 1);
         write("imc_12v_enable", 1);
+        write("imc_i2c_pmic_tristate", 1);
+        program_pmic();
+        write("imc_i2c_pmic_tristate", 0);
         write("imc_dcdc_en", 1);
         at(start + 3);
         write("imc_pcie_clk_enable", 1);
@@ -62,6 +73,8 @@ TEST_F(Model, PowerGoodFollowsTheSuppliesAfterItsDelay)
 {
     write("imc_1_8v_rst_buffer_enable", 1);
     write("imc_12v_enable", 1);
+    write("imc_i2c_pmic_tristate", 1);
+    program_pmic();
     at(10);
     EXPECT_EQ(level(Line::PowerGood), 0);  // the DC/DC converters are still off
     write("imc_dcdc_en", 1);
