@@ -410,7 +410,7 @@ bool Board::start_power_sequence(bool on, bool safe)
         if (safe)
             sequence_.push_back({Step::Drive, Line::SafeBoot, 1, 0, nullptr});
         sequence_.push_back({Step::Drive, Line::FrontReset, 1, 0, nullptr});
-        sequence_.push_back({Step::Wait, Line::InitDone, 1, init_wait, "INIT_DONE did not rise"});
+        sequence_.push_back({Step::WaitInit, Line::InitDone, 1, init_wait, "INIT_DONE did not rise"});
         sequence_.push_back({Step::Drive, Line::Perst, 1, 0, nullptr});
         sequence_.push_back({Step::Drive, Line::FpgaReset, 1, 0, nullptr});
         sequence_.push_back({Step::Drive, Line::SpiFrontTristate, 0, 0, nullptr});
@@ -467,6 +467,17 @@ void Board::run_sequence()
             break;
         case Step::Wait:
             done = ctx_.lines.level(step.line) == step.level;
+            break;
+        case Step::WaitInit:
+            done = ctx_.lines.level(Line::InitDone) == 1;
+            if (!done && imc_.state() == Imc::State::Loader) {
+                // Safe boot without INIT_DONE: as the daemon does, release
+                // the SPI front for the boot loader and stop here.
+                std::string error;
+                drive_line(Line::SpiFrontTristate, 0, &error);
+                finish("ok: boot loader\n");
+                return;
+            }
             break;
         case Step::WaitLink:
             done = fpga_.link_up() && fpga_.two_lane();

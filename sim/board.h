@@ -70,7 +70,7 @@ public:
 
 private:
     struct Step {
-        enum Kind { Drive, Sleep, Wait, WaitLink, Pmic } kind;
+        enum Kind { Drive, Sleep, Wait, WaitInit, WaitLink, Pmic } kind;
         Line line;
         int level;
         int ms;

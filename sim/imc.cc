@@ -162,6 +162,7 @@ const char *state_name(Imc::State s)
     case Imc::State::Off: return "off";
     case Imc::State::Booting: return "booting";
     case Imc::State::Running: return "running";
+    case Imc::State::Loader: return "boot loader";
     case Imc::State::Halted: return "halted";
     case Imc::State::Rebooting: return "rebooting";
     }
@@ -183,17 +184,24 @@ const char *upgrade_name(Imc::Upgrade u)
 
 Imc::Imc(Context &ctx) : ctx_(ctx), flash_revision_(status_.u32(sts::REVISION)) {}
 
+bool Imc::init_done_never(Mode mode) const
+{
+    Faults::InitDone f = ctx_.faults.init_done;
+    return f == Faults::InitDone::NeverAll || (mode == Mode::Normal && f != Faults::InitDone::Rises);
+}
+
 void Imc::start(Mode mode)
 {
     state_ = State::Booting;
     mode_ = mode;
     upgrade_ = Upgrade::Idle;
-    Faults::InitDone f = ctx_.faults.init_done;
-    bool never = f == Faults::InitDone::NeverAll ||
-                 (mode == Mode::Normal && f != Faults::InitDone::Rises);
+    bool never = init_done_never(mode);
     ctx_.note("IMC released from reset (%s start)%s", mode == Mode::Safe ? "safe" : "normal",
-              never ? ": INIT_DONE will not rise (fault)" : "");
-    if (!never)
+              !never ? "" : mode == Mode::Safe ? ": INIT_DONE will not rise, the boot loader answers (fault)"
+                                               : ": INIT_DONE will not rise (fault)");
+    // A normal start whose firmware does not come up stays silent; a safe
+    // start always reaches at least the boot loader.
+    if (!never || mode == Mode::Safe)
         ctx_.timers.set(TimerId::InitDone, ctx_.after_ms(ctx_.config.init_done_ms));
 }
 
@@ -228,9 +236,19 @@ bool Imc::on_timer(TimerId id)
     Timers &t = ctx_.timers;
     switch (id) {
     case TimerId::InitDone:
-        state_ = State::Running;
         status_.boot_defaults();
         status_.set_u32(sts::REVISION, flash_revision_);
+        if (init_done_never(mode_)) {
+            // Safe boot, and the application does not come up: the boot
+            // loader takes the link with its REQ, without INIT_DONE, heart
+            // beat or interrupt, so that the firmware can be written again.
+            state_ = State::Loader;
+            apply_faults();
+            ctx_.note("IMC boot loader runs: INIT_DONE low, the link answers status and firmware upgrade");
+            t.set(TimerId::ReqRise, ctx_.after_ms(ctx_.config.req_period_ms));
+            return true;
+        }
+        state_ = State::Running;
         if (status_[sts::PROTECTOR] == 2 && !ctx_.faults.protector_stuck)
             status_[sts::PROTECTOR] = protector_target_;  // the protector finishes its travel
         apply_faults();
@@ -447,7 +465,7 @@ void Imc::start_version_up(uint32_t size)
 
 void Imc::transfer(const uint8_t *tx, uint8_t *rx, uint32_t len, bool valid)
 {
-    if (state_ != State::Running) {
+    if (!answering()) {
         ctx_.violation("imc: %u-byte exchange while the IMC is %s", len, state_name(state_));
         return;
     }
@@ -574,6 +592,13 @@ void Imc::command(const uint8_t *f, unsigned length)
     uint8_t group = f[10];
     uint8_t item = f[11];
     unsigned n = length - 12;
+    // The boot loader knows the status request, the firmware upgrade and
+    // the system reset; it drops every setting (the application that would
+    // apply it does not run).
+    if (state_ == State::Loader && !(group == 0x08 && item == 0x00)) {
+        ctx_.note("IMC boot loader ignores command group 0x%02X item 0x%02X", group, item);
+        return;
+    }
     for (const CommandRow &row : COMMANDS) {
         if (row.group != group || row.item != item)
             continue;

@@ -19,6 +19,8 @@ public:
         Off,        // unpowered or held in reset
         Booting,    // released from reset, INIT_DONE not yet high
         Running,    // INIT_DONE high, answering on the link
+        Loader,     // safe boot without INIT_DONE: the boot loader answers
+                    // the status request and the firmware upgrade only
         Halted,     // crashed (INIT_DONE dropped): waits for a reset
         Rebooting,  // restarting after a system reset command
     };
@@ -38,6 +40,8 @@ public:
     Mode mode() const { return mode_; }
     Upgrade upgrade() const { return upgrade_; }
     bool running() const { return state_ == State::Running; }
+    // Raises REQ and answers on the link: running, or in its boot loader.
+    bool answering() const { return state_ == State::Running || state_ == State::Loader; }
     // The IMC sends video: running its normal firmware, not upgrading.
     bool streaming() const
     {
@@ -89,6 +93,8 @@ private:
     void status_reply(uint8_t *rx);
     void command(const uint8_t *f, unsigned length);
     void write_in_done();
+    // INIT_DONE does not rise in a start of this mode (the faults say).
+    bool init_done_never(Mode mode) const;
 
     Context &ctx_;
     StatusBlock status_;
