@@ -14,9 +14,9 @@ namespace optad::sim {
 namespace {
 
 // The IMC link: SPI mode 1, exactly 3 MHz, 1 us after each transfer.
-constexpr SpiRules IMC_RULES = {"imc", SPI_MODE_1, 3'000'000, true, 1};
+constexpr SpiRules IMC_RULES = {"imc", SPI_MODE_1, 3'000'000, true, 1, FAIL_SPI_IMC};
 // The FPGA: SPI mode 0, at most 5 MHz, no delay.
-constexpr SpiRules FPGA_RULES = {"fpga", SPI_MODE_0, 5'000'000, false, 0};
+constexpr SpiRules FPGA_RULES = {"fpga", SPI_MODE_0, 5'000'000, false, 0, FAIL_SPI_FPGA};
 
 // How often /proc/interrupts is rewritten (its timer row moves with time).
 constexpr int INTERRUPTS_FLUSH_MS = 200;
@@ -220,8 +220,41 @@ int Board::line_request(int gpio, const std::string &name_or_label)
     bool found = gpio < 0 ? line_by_name(name_or_label, &line) : line_by_gpio(gpio, &line);
     if (!found)
         return -ENODEV;
+    int err;
+    if (ctx_.fail(FailKind::GpioRequest, static_cast<int>(line), &err))
+        return -err;
     return ctx_.lines.add_handle(line)->id;
 }
+
+int Board::events_request(int32_t id)
+{
+    Handle *h = ctx_.lines.handle(id);
+    if (h == nullptr)
+        return -EBADF;
+    int err;
+    if (ctx_.fail(FailKind::GpioFd, static_cast<int>(h->line), &err))
+        return -err;
+    return 0;
+}
+
+namespace {
+
+// The injectable failure of each line call (Count: none).
+FailKind fail_kind_of(int op)
+{
+    switch (op) {
+    case simproto::LINE_FULL_OPEN: return FailKind::GpioOpen;
+    case simproto::LINE_DIRECTION_INPUT:
+    case simproto::LINE_DIRECTION_OUTPUT: return FailKind::GpioDirection;
+    case simproto::LINE_GET_VALUE: return FailKind::GpioRead;
+    case simproto::LINE_SET_VALUE: return FailKind::GpioWrite;
+    case simproto::LINE_SET_EDGE: return FailKind::GpioEdge;
+    case simproto::LINE_ALTERABLE: return FailKind::GpioNotAlterable;
+    default: return FailKind::Count;
+    }
+}
+
+}  // namespace
 
 int Board::line_op(int32_t id, int op, int arg)
 {
@@ -243,6 +276,21 @@ int Board::line_op(int32_t id, int op, int arg)
     // anything else applies it first.
     if (h->pending_level >= 0 && op != simproto::LINE_SET_VALUE)
         apply_pending(*h);
+    // An injected failure: the call does nothing, except what the library
+    // has done before it fails (a value read has taken the pending edge, a
+    // value write comes after the output's level).
+    if (FailKind kind = fail_kind_of(op); kind != FailKind::Count) {
+        int err;
+        if (ctx_.fail(kind, static_cast<int>(line), &err)) {
+            if (kind == FailKind::GpioNotAlterable)
+                return 0;
+            if (op == simproto::LINE_GET_VALUE)
+                Lines::value_read(*h);
+            if (h->pending_level >= 0)
+                apply_pending(*h);
+            return -err;
+        }
+    }
     switch (op) {
     case simproto::LINE_FULL_OPEN:
         h->opened = true;

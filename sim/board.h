@@ -40,7 +40,8 @@ public:
     // GPIO line handles of the programs. Results are >= 0 or -errno.
     int line_request(int gpio, const std::string &name_or_label);
     int line_op(int32_t id, int op, int arg);
-    bool line_exists(int32_t id) { return ctx_.lines.handle(id) != nullptr; }
+    // The pinio_fd() connection of a handle may be made: 0 or -errno.
+    int events_request(int32_t id);
     void line_attach_events(int32_t id, int fd);
     void line_closed(int32_t id);
     void events_closed(int fd) { ctx_.lines.detach_events(fd); }

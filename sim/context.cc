@@ -52,6 +52,17 @@ void Context::note(const char *fmt, ...)
     print(now_us, "", text);
 }
 
+bool Context::fail(FailKind kind, int target, int *value)
+{
+    std::string what;
+    if (!failures.take(kind, target, value, &what))
+        return false;
+    if (verbose)
+        print(now_us, "fail ", what);
+    logs.add(LogKind::Fail, std::move(what));
+    return true;
+}
+
 void Context::record(LogKind kind, const char *fmt, ...)
 {
     va_list ap;

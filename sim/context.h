@@ -1,10 +1,11 @@
 // What every part of the simulated board shares: settings, lines, timers,
-// the observation logs, the injected faults, the interrupt counters and the
-// current time of the event being handled.
+// the observation logs, the injected faults and per-call failures, the
+// interrupt counters and the current time of the event being handled.
 #pragma once
 
 #include "sim/config.h"
 #include "sim/event_log.h"
+#include "sim/failures.h"
 #include "sim/faults.h"
 #include "sim/interrupts.h"
 #include "sim/lines.h"
@@ -20,6 +21,7 @@ struct Context {
     Timers timers;
     EventLogs logs;
     Faults faults;
+    Failures failures;
     Interrupts interrupts;
     int64_t now_us = 0;  // monotonic time of the event being handled
     bool verbose = false;  // also print every observation on stderr
@@ -31,6 +33,9 @@ struct Context {
     void violation(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
     // A change of the module's state worth a line on stderr.
     void note(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+    // One call of this kind on this target: true when an injected failure
+    // applies (logged in the fail log), with its errno or byte count.
+    bool fail(FailKind kind, int target, int *value);
     // An observation for the given log (and stderr when verbose).
     void record(LogKind kind, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
 };

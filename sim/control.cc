@@ -248,6 +248,11 @@ ControlAnswer cmd_fault(const Call &c)
     return answer;
 }
 
+ControlAnswer cmd_fail(const Call &c)
+{
+    return dispatch(fail_rows(), c, "failure");
+}
+
 ControlAnswer cmd_help(const Call &c);
 
 constexpr Row COMMANDS[] = {
@@ -263,8 +268,9 @@ constexpr Row COMMANDS[] = {
     {"set", 1, ANY, cmd_set, "set <field> <value...>", "a field of the status block"},
     {"lens", 1, ANY, cmd_lens, "lens attach [name] | lens detach", "the lens"},
     {"fault", 1, ANY, cmd_fault, "fault <name> <setting>", "the module's faults"},
+    {"fail", 1, ANY, cmd_fail, "fail <device> <call> ...", "per-call failures of GPIO, SPI and I2C calls"},
     {"config", 0, 2, cmd_config, "config [<name> <value>]", "lists or sets a timing"},
-    {"log", 1, 1, cmd_log, "log imc|fpga|gpio|i2c|cam0|datacache|violations|all", "an observation log"},
+    {"log", 1, 1, cmd_log, "log imc|fpga|gpio|i2c|cam0|datacache|violations|fail|all", "an observation log"},
     {"clear", 0, ANY, cmd_clear, "clear [<log>...|all]", "empties logs"},
     {"verbose", 1, 1, cmd_verbose, "verbose on|off", "observations on stderr too"},
 };
@@ -276,7 +282,7 @@ struct SubTable {
 };
 
 constexpr SubTable SUBTABLES[] = {
-    {"show", show_rows}, {"set", set_rows}, {"lens", lens_rows}, {"fault", fault_rows},
+    {"show", show_rows}, {"set", set_rows}, {"lens", lens_rows}, {"fault", fault_rows}, {"fail", fail_rows},
 };
 
 ControlAnswer cmd_help(const Call &)

@@ -84,6 +84,8 @@ ControlAnswer show_faults(const Call &c) { return ok(faults_text(c.board.ctx().f
 ControlAnswer show_cam0(const Call &c) { return ok(c.board.cam0().describe()); }
 ControlAnswer show_pmic(const Call &c) { return ok(c.board.pmic().describe()); }
 
+ControlAnswer show_failures(const Call &c) { return ok(c.board.ctx().failures.describe()); }
+
 ControlAnswer show_interrupts(const Call &c)
 {
     return ok(c.board.ctx().interrupts.text(c.board.ctx().now_us));
@@ -107,6 +109,7 @@ constexpr Row ROWS[] = {
     {"state", 0, 0, show_state, "show state", "supplies, POWER_GOOD, IMC state and mode, upgrade, FPGA, REQ"},
     {"config", 0, 0, show_config, "show config", "the timings and switches"},
     {"faults", 0, 0, show_faults, "show faults", "the faults in force"},
+    {"failures", 0, 0, show_failures, "show failures", "the injected per-call failures with the calls left"},
     {"cam0", 0, 0, show_cam0, "show cam0", "stream, black video and the last records"},
     {"pmic", 0, 0, show_pmic, "show pmic", "the PMIC registers written: slave register value"},
     {"datacache", 0, 1, show_datacache, "show datacache [name]",

@@ -1,8 +1,8 @@
 // The control interface's command tables: each command and sub-command is
 // one row (name, argument shape, handler, usage and help text), and one
 // loop dispatches over a table. Shared by the files that hold the tables
-// (control.cc, control_show.cc, control_set.cc, control_fault.cc); not
-// part of the simulator's interface.
+// (control.cc, control_show.cc, control_set.cc, control_fault.cc,
+// control_fail.cc); not part of the simulator's interface.
 #pragma once
 
 #include "sim/board.h"
@@ -66,6 +66,7 @@ std::span<const Row> show_rows();
 std::span<const Row> set_rows();
 std::span<const Row> fault_rows();
 std::span<const Row> lens_rows();
+std::span<const Row> fail_rows();
 
 // set lens_error and fault lens_error: <code>|off.
 ControlAnswer set_lens_error(const Call &call);

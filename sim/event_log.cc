@@ -5,7 +5,7 @@
 namespace optad::sim {
 
 namespace {
-constexpr const char *NAMES[] = {"imc", "fpga", "gpio", "i2c", "cam0", "datacache", "violations"};
+constexpr const char *NAMES[] = {"imc", "fpga", "gpio", "i2c", "cam0", "datacache", "violations", "fail"};
 static_assert(std::size(NAMES) == static_cast<size_t>(LogKind::Count));
 }  // namespace
 

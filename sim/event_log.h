@@ -18,6 +18,7 @@ enum class LogKind {
     Cam0,        // /dev/cam0 requests and their records
     Datacache,   // data cache registrations, writes and reads
     Violation,   // what the real hardware would reject
+    Fail,        // injected per-call failures as they fire
     Count,
 };
 

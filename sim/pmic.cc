@@ -22,6 +22,9 @@ public:
             ctx_.violation("i2c: unsupported request 0x%04X", request);
             return -ENOTTY;
         }
+        int err;
+        if (ctx_.fail(FailKind::I2cSlave, 0, &err))
+            return -err;
         if (!by_value) {
             ctx_.violation("i2c: I2C_SLAVE takes the address by value, not a pointer");
             return -EINVAL;
@@ -37,6 +40,9 @@ public:
 
     int write(const uint8_t *data, size_t len) override
     {
+        int err;
+        if (ctx_.fail(FailKind::I2cWrite, 0, &err))
+            return -err;
         if (address_ < 0)
             ctx_.violation("i2c: write before the slave address was set (goes to 0x00)");
         return pmic_.write(address_ < 0 ? 0 : address_, data, len);

@@ -302,8 +302,8 @@ void Server::handle_hello(Conn &c, uint16_t op, int32_t arg, const uint8_t *body
         return;
     }
     case simproto::OP_HELLO_EVENTS:
-        if (!board_.line_exists(arg)) {
-            reply(c, -1, EBADF);
+        if (int rc = board_.events_request(arg); rc < 0) {
+            reply(c, -1, -rc);
             c.closing = true;
             return;
         }

@@ -166,6 +166,11 @@ int SpiBus::message(uint32_t request, const uint8_t *payload, size_t len, std::v
         return -EMSGSIZE;
     }
 
+    // An injected failure of the transfer: the chip sees nothing.
+    int err;
+    if (ctx_.fail(FailKind::SpiError, rules_.fail_target, &err))
+        return -err;
+
     out.assign(static_cast<size_t>(rx_total), 0);
     size_t rx_pos = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -185,6 +190,11 @@ int SpiBus::message(uint32_t request, const uint8_t *payload, size_t len, std::v
         target_.transfer(t, r, x.len, valid);
     }
     ctx_.interrupts.count(irq_);
+    // An injected short count: the chip got the whole message, but the
+    // driver reports fewer bytes (what the programs must take as failed).
+    int moved;
+    if (ctx_.fail(FailKind::SpiShort, rules_.fail_target, &moved))
+        return moved;
     return static_cast<int>(total);
 }
 

@@ -19,6 +19,7 @@ struct SpiRules {
     uint32_t speed_hz;      // the speed (exact) or the highest speed
     bool speed_exact;
     uint16_t delay_usecs;   // the delay after each transfer it expects
+    int fail_target;        // FAIL_SPI_IMC or FAIL_SPI_FPGA
 };
 
 class SpiTarget {
