@@ -63,6 +63,7 @@ Board::Board(const Config &config, int64_t now_us)
 {
     ctx_.config = config;
     ctx_.now_us = now_us;
+    ctx_.start_us = now_us;
     ctx_.timers.set(TimerId::InterruptsFlush, now_us);
 }
 

@@ -40,7 +40,7 @@ void Context::violation(const char *fmt, ...)
     std::string text = vformat(fmt, ap);
     va_end(ap);
     print(now_us, "VIOLATION ", text);
-    logs.add(LogKind::Violation, std::move(text));
+    logs.add(LogKind::Violation, std::move(text), now_us - start_us);
 }
 
 void Context::note(const char *fmt, ...)
@@ -59,7 +59,7 @@ bool Context::fail(FailKind kind, int target, int *value)
         return false;
     if (verbose)
         print(now_us, "fail ", what);
-    logs.add(LogKind::Fail, std::move(what));
+    logs.add(LogKind::Fail, std::move(what), now_us - start_us);
     return true;
 }
 
@@ -71,7 +71,7 @@ void Context::record(LogKind kind, const char *fmt, ...)
     va_end(ap);
     if (verbose)
         print(now_us, (std::string(log_kind_name(kind)) + " ").c_str(), text);
-    logs.add(kind, std::move(text));
+    logs.add(kind, std::move(text), now_us - start_us);
 }
 
 std::string hex_bytes(const uint8_t *data, size_t len)

@@ -23,7 +23,8 @@ struct Context {
     Faults faults;
     Failures failures;
     Interrupts interrupts;
-    int64_t now_us = 0;  // monotonic time of the event being handled
+    int64_t now_us = 0;    // monotonic time of the event being handled
+    int64_t start_us = 0;  // monotonic time the simulator started (the logs' stamps count from it)
     bool verbose = false;  // also print every observation on stderr
 
     int64_t after_ms(int ms) const { return now_us + static_cast<int64_t>(ms) * 1000; }

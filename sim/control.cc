@@ -190,12 +190,15 @@ ControlAnswer cmd_config(const Call &c)
 ControlAnswer cmd_log(const Call &c)
 {
     EventLogs &logs = c.board.ctx().logs;
+    if (c.size() == 2 && c[1] != "stamped")
+        return error("usage: log <name> [stamped]");
+    bool stamped = c.size() == 2;
     if (c[0] == "all")
-        return ok(logs.all());
+        return ok(logs.all(stamped));
     LogKind kind;
     if (!log_kind_from_name(c[0], &kind))
         return error("no log called " + c[0]);
-    return ok(logs.text(kind));
+    return ok(logs.text(kind, stamped));
 }
 
 ControlAnswer cmd_clear(const Call &c)
@@ -270,7 +273,8 @@ constexpr Row COMMANDS[] = {
     {"fault", 1, ANY, cmd_fault, "fault <name> <setting>", "the module's faults"},
     {"fail", 1, ANY, cmd_fail, "fail <device> <call> ...", "per-call failures of GPIO, SPI and I2C calls"},
     {"config", 0, 2, cmd_config, "config [<name> <value>]", "lists or sets a timing"},
-    {"log", 1, 1, cmd_log, "log imc|fpga|gpio|i2c|cam0|datacache|violations|fail|all", "an observation log"},
+    {"log", 1, 2, cmd_log, "log imc|fpga|gpio|i2c|cam0|datacache|violations|fail|all [stamped]",
+     "an observation log; stamped: each line after its time in us since the start"},
     {"clear", 0, ANY, cmd_clear, "clear [<log>...|all]", "empties logs"},
     {"verbose", 1, 1, cmd_verbose, "verbose on|off", "observations on stderr too"},
 };

@@ -25,25 +25,37 @@ bool log_kind_from_name(const std::string &name, LogKind *kind)
     return false;
 }
 
-void EventLogs::add(LogKind kind, std::string line)
+void EventLogs::add(LogKind kind, std::string line, int64_t us)
 {
     auto &log = logs_[static_cast<int>(kind)];
     if (log.size() >= CAPACITY)
         log.pop_front();
-    log.push_back({seq_++, std::move(line)});
+    log.push_back({seq_++, us, std::move(line)});
 }
 
-std::string EventLogs::text(LogKind kind) const
+namespace {
+
+void append_stamp(std::string &out, int64_t us)
+{
+    out += std::to_string(us);
+    out += ' ';
+}
+
+}  // namespace
+
+std::string EventLogs::text(LogKind kind, bool stamped) const
 {
     std::string out;
     for (const Entry &e : logs_[static_cast<int>(kind)]) {
+        if (stamped)
+            append_stamp(out, e.us);
         out += e.text;
         out += '\n';
     }
     return out;
 }
 
-std::string EventLogs::all() const
+std::string EventLogs::all(bool stamped) const
 {
     // Merge the logs by sequence number.
     std::vector<size_t> pos(static_cast<size_t>(LogKind::Count), 0);
@@ -57,6 +69,8 @@ std::string EventLogs::all() const
         }
         if (best < 0)
             break;
+        if (stamped)
+            append_stamp(out, logs_[best][pos[best]].us);
         out += NAMES[best];
         out += ' ';
         out += logs_[best][pos[best]].text;

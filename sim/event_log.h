@@ -32,11 +32,15 @@ public:
     // Each log keeps at most this many lines (the oldest go first).
     static constexpr size_t CAPACITY = 20000;
 
-    void add(LogKind kind, std::string line);
-    // The lines of one kind, each followed by a newline.
-    std::string text(LogKind kind) const;
-    // Every kind interleaved, each line prefixed with its kind and a blank.
-    std::string all() const;
+    // A line, with the time it happened (microseconds since the
+    // simulator's start).
+    void add(LogKind kind, std::string line, int64_t us = 0);
+    // The lines of one kind, each followed by a newline; stamped: each
+    // prefixed with its time and a blank ("123456 imc_12v_enable 1").
+    std::string text(LogKind kind, bool stamped = false) const;
+    // Every kind interleaved, each line prefixed with its kind and a blank
+    // (stamped: its time first).
+    std::string all(bool stamped = false) const;
     void clear(LogKind kind);
     void clear_all();
     size_t count(LogKind kind) const { return logs_[static_cast<int>(kind)].size(); }
@@ -44,6 +48,7 @@ public:
 private:
     struct Entry {
         uint64_t seq;
+        int64_t us;
         std::string text;
     };
     std::deque<Entry> logs_[static_cast<int>(LogKind::Count)];
