@@ -1,6 +1,7 @@
 #include "tests/imc/fake_hw.h"
 
 #include "imc/bitrev.h"
+#include "platform/clock.h"
 #include "platform/kernel_abi.h"
 
 #include <sys/socket.h>
@@ -50,7 +51,13 @@ std::vector<std::string> FakePinio::calls_starting(const std::string &prefix) co
 
 void FakePinio::log(const std::string &what, const FakeLine &l)
 {
-    calls_.push_back(what + " " + l.name);
+    record(what + " " + l.name);
+}
+
+void FakePinio::record(std::string call)
+{
+    calls_.push_back(std::move(call));
+    call_times_.push_back(clock_now_us());
 }
 
 void FakePinio::req_edge(int level)
@@ -136,7 +143,7 @@ int FakePinio::direction_input(pinio_line *p)
 int FakePinio::direction_output(pinio_line *p, int level)
 {
     FakeLine &l = of(p);
-    calls_.push_back("output " + l.name + " " + std::to_string(level));
+    record("output " + l.name + " " + std::to_string(level));
     if (l.fail_direction_output) {
         errno = l.fail_direction_output;
         return 1;
@@ -149,9 +156,14 @@ int FakePinio::direction_output(pinio_line *p, int level)
 int FakePinio::set_value(pinio_line *p, int level)
 {
     FakeLine &l = of(p);
-    calls_.push_back("set " + l.name + " " + std::to_string(level));
+    record("set " + l.name + " " + std::to_string(level));
+    ++l.sets;
     if (l.fail_set) {
         errno = l.fail_set;
+        return -1;
+    }
+    if (l.fail_set_call == l.sets) {
+        errno = EIO;
         return -1;
     }
     l.value = level;
@@ -173,11 +185,21 @@ int FakePinio::get_value(pinio_line *p)
             ::send(sock_[1], &c, 1, MSG_OOB);
         }
     }
+    ++l.reads;
     if (l.get_result != 0)
         return l.get_result;
     if (l.fail_get) {
         errno = l.fail_get;
         return -1;
+    }
+    if (!l.next_levels.empty()) {
+        const int level = l.next_levels.front();
+        l.next_levels.pop_front();
+        if (level < 0) {
+            errno = EIO;
+            return -1;
+        }
+        return level;
     }
     return l.value;
 }
@@ -185,7 +207,7 @@ int FakePinio::get_value(pinio_line *p)
 int FakePinio::set_edge(pinio_line *p, int edge)
 {
     FakeLine &l = of(p);
-    calls_.push_back("edge " + l.name + " " + std::to_string(edge));
+    record("edge " + l.name + " " + std::to_string(edge));
     if (l.fail_set_edge) {
         errno = l.fail_set_edge;
         return -1;
@@ -313,6 +335,8 @@ int FakeDevices::ioctl_value(int fd, unsigned long request, unsigned long value)
         cam0_log.push_back({request, value, {}});
         return 0;
     }
+    if (it->second == "/dev/i2c-4")
+        return i2c_ioctl_value(request, value);
     errno = ENOTTY;
     return -1;
 }
@@ -323,10 +347,55 @@ ssize_t FakeDevices::read(int, void *, size_t)
     return -1;
 }
 
-ssize_t FakeDevices::write(int, const void *, size_t)
+ssize_t FakeDevices::write(int fd, const void *buf, size_t count)
 {
+    auto it = fds_.find(fd);
+    if (it == fds_.end()) {
+        errno = EBADF;
+        return -1;
+    }
+    if (it->second == "/dev/i2c-4")
+        return i2c_write(buf, count);
     errno = EINVAL;
     return -1;
+}
+
+int FakeDevices::i2c_ioctl_value(unsigned long request, unsigned long value)
+{
+    if (request != I2C_SLAVE) {
+        errno = ENOTTY;
+        return -1;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "slave 0x%02lX", value);
+    i2c_log.push_back(text);
+    if (fail_i2c_slave) {
+        errno = fail_i2c_slave;
+        return -1;
+    }
+    return 0;
+}
+
+ssize_t FakeDevices::i2c_write(const void *buf, size_t count)
+{
+    std::string text = "write";
+    const uint8_t *bytes = static_cast<const uint8_t *>(buf);
+    for (size_t i = 0; i < count; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02X", bytes[i]);
+        text += hex;
+    }
+    i2c_log.push_back(text);
+    if (!i2c_write_results.empty()) {
+        const int forced = i2c_write_results.front();
+        i2c_write_results.pop_front();
+        if (forced < 0) {
+            errno = i2c_errno;
+            return -1;
+        }
+        return forced;
+    }
+    return static_cast<ssize_t>(count);
 }
 
 int FakeDevices::imc_ioctl(unsigned long request, void *arg)

@@ -1,7 +1,9 @@
 // Fakes of the device and GPIO seams for unit tests that must force a
 // timing, a reply or a failure: the IMC's SPI bus, the FPGA's register bus,
-// /dev/cam0, /dev/datacache0 and the module's GPIO lines, with a REQ line
-// whose edges a test queues one by one.
+// the PMIC's I2C bus, /dev/cam0, /dev/datacache0 and the module's GPIO
+// lines, with a REQ line whose edges a test queues one by one. Every GPIO
+// call is stamped with the clock, so that tests on the virtual clock can
+// check when a line was driven.
 //
 // The REQ descriptor is one end of a Unix socketpair: a queued edge sends an
 // out-of-band byte, which select() reports as an exceptional condition until
@@ -38,6 +40,14 @@ struct FakeLine {
     int fail_fd = 0;
     int open_count = 0;  // currently open handles
     int requested = 0;   // handles not yet freed
+    // Levels the next reads give, one per read, before `value` applies
+    // again; a negative entry fails that read with EIO.
+    std::deque<int> next_levels;
+    int reads = 0;  // get_value calls so far
+    // Only the set_value call of this number (1 for the first) fails, with
+    // EIO; 0: none. For a line a sequence drives more than once.
+    int fail_set_call = 0;
+    int sets = 0;  // set_value calls so far
 };
 
 class FakePinio final : public PinioBackend {
@@ -51,7 +61,13 @@ public:
     // "set fpga_reset 1", "output fpga_reset 0", "edge imc_req 12",
     // "fd imc_req", "direction imc_dcdc_en", "close imc_req", "free imc_req".
     const std::vector<std::string> &calls() const { return calls_; }
-    void clear_calls() { calls_.clear(); }
+    // The clock (clock_now_us) at each call of calls().
+    const std::vector<int64_t> &call_times() const { return call_times_; }
+    void clear_calls()
+    {
+        calls_.clear();
+        call_times_.clear();
+    }
     // Calls whose text starts with prefix.
     std::vector<std::string> calls_starting(const std::string &prefix) const;
 
@@ -80,9 +96,11 @@ public:
 private:
     FakeLine &of(pinio_line *l) { return *reinterpret_cast<FakeLine *>(l); }
     void log(const std::string &what, const FakeLine &l);
+    void record(std::string call);
 
     std::map<std::string, FakeLine> lines_;
     std::vector<std::string> calls_;
+    std::vector<int64_t> call_times_;
     std::deque<int> req_pending_;
     int sock_[2] = {-1, -1};
 };
@@ -156,6 +174,15 @@ public:
     std::vector<std::pair<unsigned long, std::vector<uint8_t>>> datacache_log;  // request, record
     int fail_datacache_register = 0;
 
+    // ---- /dev/i2c-4: the PMIC ----
+    // Every slave selection and write, in order: "slave 0x48", "write 10 05".
+    std::vector<std::string> i2c_log;
+    int fail_i2c_slave = 0;  // errno; every I2C_SLAVE request fails
+    // Results of the next writes, in place of the full length. A negative
+    // value fails with errno i2c_errno; a smaller count is a short write.
+    std::deque<int> i2c_write_results;
+    int i2c_errno = EIO;
+
     // ---- common ----
     std::map<std::string, int> fail_open;  // path -> errno
     std::vector<std::string> opened;       // every successful open, in order
@@ -173,6 +200,8 @@ private:
     int fpga_ioctl(unsigned long request, void *arg);
     int cam0_ioctl(unsigned long request, void *arg);
     int datacache_ioctl(unsigned long request, void *arg);
+    int i2c_ioctl_value(unsigned long request, unsigned long value);
+    ssize_t i2c_write(const void *buf, size_t count);
 
     std::map<int, std::string> fds_;
     int next_fd_ = 1000;
