@@ -1,6 +1,7 @@
 #include "params/status_monitor.h"
 
 #include "config/shutter_table.h"
+#include "imc/spi.h"
 #include "imc/status_block.h"
 #include "params/capture_settings.h"
 
@@ -34,6 +35,12 @@ void start_exposure_settle_watch()
 {
     s_capture.settle_in_progress = 1;
     s_capture.settle_deadline_ms = -1;
+}
+
+int is_heartbeat_unset()
+{
+    const uint8_t *reply = spi_recv_buffer();
+    return reply[STS_HEART_BEAT] == 0xFF && reply[STS_HEART_BEAT + 1] == 0xFF ? 1 : 0;
 }
 
 }  // namespace optad

@@ -1,7 +1,8 @@
 // The status monitor's state that other threads read or restart.
 //
 // The monitor itself runs on the main loop at every camera status poll. The
-// D-Bus property handlers need three things from it: the lens focus switch
+// power sequences ask whether the IMC runs without heart-beat supervision.
+// The D-Bus property handlers need three things from it: the lens focus switch
 // (is the lens switched to auto focus?), the exposure time the IMC runs at
 // now, and a way to restart the exposure-settle watch after an exposure
 // setting was given again. The handlers call these with the job-list mutex
@@ -22,5 +23,12 @@ int get_current_shutter_time();
 // Marks the exposure as settling again: the in-progress flag set, the
 // deadline not started (the next poll starts it).
 void start_exposure_settle_watch();
+
+// 1 when the heart-beat word of the latest status reply (recv_buf bytes
+// 0xA0 and 0xA1) is 0xFFFF, else 0. 0xFFFF means the IMC runs without
+// heart-beat supervision, and the power sequences then leave the module's
+// supplies alone. Reads whatever reply is in the buffer; requests nothing.
+// Main loop only.
+int is_heartbeat_unset();
 
 }  // namespace optad
