@@ -19,6 +19,7 @@ constexpr Field FIELDS[] = {
     {"init_done_ms", &Config::init_done_ms, 0, 60000},
     {"i2n_delay_ms", &Config::i2n_delay_ms, 0, 60000},
     {"i2n_pulse_ms", &Config::i2n_pulse_ms, 1, 60000},
+    {"i2n_held", &Config::i2n_held, 0, 1},
     {"req_period_ms", &Config::req_period_ms, 2, 60000},
     {"req_timed", &Config::req_timed, 0, 1},
     {"req_high_ms", &Config::req_high_ms, 1, 60000},

@@ -12,7 +12,8 @@ struct Config {
     int pg_fall_ms = 1;          // supplies off -> POWER_GOOD low
     int init_done_ms = 5;        // reset released -> INIT_DONE high
     int i2n_delay_ms = 2;        // INIT_DONE high -> first I2N interrupt
-    int i2n_pulse_ms = 2;        // how long I2N stays high
+    int i2n_pulse_ms = 2;        // how long I2N stays high at least
+    int i2n_held = 1;            // 1: ... and until the status block was read after it rose
     int req_period_ms = 25;      // REQ rises once per period while the IMC runs
     int req_timed = 0;           // 1: REQ also falls req_high_ms after it rose
     int req_high_ms = 10;        // REQ high window with req_timed (unless an exchange ends it)

@@ -213,6 +213,8 @@ void Imc::stop()
     state_ = State::Off;
     upgrade_ = Upgrade::Idle;
     req_raised_ = false;
+    i2n_unread_ = false;
+    i2n_min_done_ = false;
     for (TimerId id : {TimerId::InitDone, TimerId::I2nRise, TimerId::I2nFall, TimerId::ReqRise,
                        TimerId::ReqFall, TimerId::ReqRenew, TimerId::Heartbeat, TimerId::FocusDone,
                        TimerId::FocusDriveDone, TimerId::FwupWriteDone, TimerId::FwupCmplt,
@@ -262,7 +264,9 @@ bool Imc::on_timer(TimerId id)
         pulse_interrupt();
         return true;
     case TimerId::I2nFall:
-        ctx_.lines.drive(Line::I2nInt, 0);
+        i2n_min_done_ = true;
+        if (!ctx_.config.i2n_held || !i2n_unread_)
+            ctx_.lines.drive(Line::I2nInt, 0);
         return true;
     case TimerId::ReqRise:
         t.set(TimerId::ReqRise, ctx_.after_ms(ctx_.config.req_period_ms));
@@ -362,6 +366,16 @@ bool Imc::take_req()
     return raised;
 }
 
+// I2N: the IMC has news for the main board, which reads it with the next
+// camera status. The IMC holds the line high until that status block has
+// been read (and for at least i2n_pulse_ms), the way a level interrupt
+// stays asserted until its status is fetched. A listener that selects on
+// the line and then reads its level therefore reads 1 however late it
+// runs: a bare 2 ms pulse was missed by a reader descheduled for longer
+// than that, which a loaded board, a sanitizer build or qemu do (see the
+// figures in README.md). News while the line is still high (a second
+// interrupt before the read) merges into the same assertion, as it would
+// on a level line. With i2n_held 0 it is a bare pulse of i2n_pulse_ms.
 bool Imc::pulse_interrupt()
 {
     if (!running())
@@ -370,6 +384,8 @@ bool Imc::pulse_interrupt()
         ctx_.interrupts.count(Interrupts::ImcInterrupt);
         ctx_.interrupts.flush(ctx_.now_us);
     }
+    i2n_unread_ = true;
+    i2n_min_done_ = false;
     ctx_.timers.set(TimerId::I2nFall, ctx_.after_ms(ctx_.config.i2n_pulse_ms));
     return true;
 }
@@ -576,6 +592,12 @@ void Imc::status_reply(uint8_t *rx)
     const uint8_t *s = status_.data();
     for (unsigned i = 0; i < FRAME_SIZE; ++i)
         rx[i] = reverse_bits(s[i]);
+    // The main board has the news: the interrupt may end.
+    if (i2n_unread_) {
+        i2n_unread_ = false;
+        if (i2n_min_done_)
+            ctx_.lines.drive(Line::I2nInt, 0);
+    }
 }
 
 void Imc::command(const uint8_t *f, unsigned length)

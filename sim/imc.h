@@ -104,6 +104,8 @@ private:
     uint8_t protector_target_ = 0;
     uint8_t lens_before_error_ = 1;
     bool req_raised_ = false;  // REQ rose since the previous exchange
+    bool i2n_unread_ = false;    // I2N rose and no status block was read since
+    bool i2n_min_done_ = false;  // I2N has been high for i2n_pulse_ms
 
     Upgrade upgrade_ = Upgrade::Idle;
     uint32_t fw_expected_ = 0;
