@@ -325,45 +325,13 @@ TEST_F(SimImc, SystemResetRestartsTheIMC)
     EXPECT_EQ(violations(), "");
 }
 
-// A firmware image: "Rev." text with the revision in its first 60 bytes.
-std::vector<uint8_t> image(size_t size, const std::string &head)
-{
-    std::vector<uint8_t> img(size);
-    for (size_t i = 0; i < size; ++i)
-        img[i] = static_cast<uint8_t>(i * 7);
-    std::copy(head.begin(), head.end(), img.begin());
-    return img;
-}
-
-// Streams an image the way the firmware upgrade does: 4092 bytes per
-// message with header 00000000, FFFFFFFF on the message with the last bytes.
-void stream(int fd, TestLine &req, const std::vector<uint8_t> &img)
-{
-    uint8_t msg[4096];
-    size_t left = img.size();
-    size_t pos = 0;
-    while (left > 0) {
-        ASSERT_TRUE(req.wait_level(1, 2000));
-        size_t n = left < 4092 ? left : 4092;
-        uint8_t h = left <= 4092 ? 0xFF : 0x00;
-        msg[0] = msg[1] = msg[2] = msg[3] = h;
-        std::copy(img.begin() + static_cast<long>(pos), img.begin() + static_cast<long>(pos + n), msg + 4);
-        for (size_t i = 0; i < n + 4; ++i)
-            msg[i] = reverse_bits(msg[i]);
-        spi_ioc_transfer x = imc_transfer(msg, nullptr, static_cast<uint32_t>(n + 4));
-        ASSERT_EQ(dev_ioctl(fd, SPI_IOC_MESSAGE(1), &x), static_cast<int>(n + 4));
-        pos += n;
-        left -= n;
-    }
-}
-
 TEST_F(SimImc, FirmwareUpgradeChangesTheRevision)
 {
-    std::vector<uint8_t> img = image(10000, "IMC application Rev.321 built for the rig");
+    std::vector<uint8_t> img = firmware_image(10000, "IMC application Rev.321 built for the rig");
     EXPECT_EQ(imc_exchange(fd, req, version_up_start(static_cast<uint32_t>(img.size())), nullptr), 512);
     std::vector<uint8_t> s = imc_status(fd, req);
     EXPECT_EQ(s[0x1A], 0x01);
-    stream(fd, req, img);
+    stream_firmware(fd, req, img);
     EXPECT_NE(sim.ctl("log imc").find("fw 00000000 4092\nfw 00000000 4092\nfw ffffffff 1816\n"),
               std::string::npos);
 
@@ -390,16 +358,16 @@ TEST_F(SimImc, FirmwareUpgradeAnswersNotOk)
 
     // Wait time-out of the write-in.
     ASSERT_TRUE(sim.ok("fault fwup timeout"));
-    std::vector<uint8_t> img = image(5000, "Rev.400 x");
+    std::vector<uint8_t> img = firmware_image(5000, "Rev.400 x");
     EXPECT_EQ(imc_exchange(fd, req, version_up_start(5000), nullptr), 512);
     EXPECT_EQ(imc_status(fd, req)[0x1A], 0x01);
-    stream(fd, req, img);
+    stream_firmware(fd, req, img);
     EXPECT_EQ(imc_status(fd, req)[0x1B], 0x00);
 
     // An image shorter than announced.
     ASSERT_TRUE(sim.ok("fault fwup ok"));
     EXPECT_EQ(imc_exchange(fd, req, version_up_start(6000), nullptr), 512);
-    stream(fd, req, img);
+    stream_firmware(fd, req, img);
     EXPECT_EQ(imc_status(fd, req)[0x1B], 0x02);
     EXPECT_NE(violations().find("firmware image ends after 5000 bytes, 6000 were announced"),
               std::string::npos);

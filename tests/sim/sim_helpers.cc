@@ -6,6 +6,10 @@
 #include <fcntl.h>
 #include <sys/select.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -182,6 +186,81 @@ std::vector<uint8_t> imc_status(int fd, TestLine &req)
     if (imc_exchange(fd, req, status_request(), &reply) != 512)
         return {};
     return reply;
+}
+
+std::vector<uint8_t> firmware_image(size_t size, const std::string &head)
+{
+    std::vector<uint8_t> img(size);
+    for (size_t i = 0; i < size; ++i)
+        img[i] = static_cast<uint8_t>(i * 7);
+    std::copy(head.begin(), head.end(), img.begin());
+    return img;
+}
+
+void stream_firmware(int fd, TestLine &req, const std::vector<uint8_t> &img)
+{
+    uint8_t msg[4096];
+    size_t left = img.size();
+    size_t pos = 0;
+    while (left > 0) {
+        ASSERT_TRUE(req.wait_level(1, 2000));
+        size_t n = left < 4092 ? left : 4092;
+        uint8_t h = left <= 4092 ? 0xFF : 0x00;
+        msg[0] = msg[1] = msg[2] = msg[3] = h;
+        std::copy(img.begin() + static_cast<long>(pos), img.begin() + static_cast<long>(pos + n), msg + 4);
+        for (size_t i = 0; i < n + 4; ++i)
+            msg[i] = reverse_bits(msg[i]);
+        spi_ioc_transfer x = imc_transfer(msg, nullptr, static_cast<uint32_t>(n + 4));
+        ASSERT_EQ(dev_ioctl(fd, SPI_IOC_MESSAGE(1), &x), static_cast<int>(n + 4));
+        pos += n;
+        left -= n;
+    }
+}
+
+int write_line(const char *name, int value)
+{
+    pinio_line *l = pinio_request_named(name);
+    if (l == nullptr)
+        return -1;
+    int rc = pinio_full_open(l) < 0 ? -1 : 0;
+    if (rc == 0 && pinio_alterable_direction(l) != 0 && pinio_direction_output(l, 0) != 0)
+        rc = -1;
+    if (rc == 0 && pinio_set_value(l, value) < 0)
+        rc = -1;
+    int err = errno;
+    pinio_close(l);
+    pinio_free(l);
+    errno = err;
+    return rc;
+}
+
+int read_line(const char *name)
+{
+    pinio_line *l = pinio_request_named(name);
+    if (l == nullptr)
+        return -1;
+    int v = pinio_full_open(l) < 0 ? -1 : pinio_get_value(l);
+    pinio_close(l);
+    pinio_free(l);
+    return v;
+}
+
+int open_pmic()
+{
+    int fd = dev_open("/dev/i2c-4", O_RDWR);
+    if (fd < 0)
+        return -1;
+    if (dev_ioctl_value(fd, I2C_SLAVE, 0x90 >> 1) < 0) {
+        dev_close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int pmic_write(int fd, uint8_t reg, uint8_t value)
+{
+    const uint8_t bytes[2] = {reg, value};
+    return static_cast<int>(dev_write(fd, bytes, sizeof bytes));
 }
 
 }  // namespace optad::test

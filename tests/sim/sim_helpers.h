@@ -53,4 +53,24 @@ int imc_exchange(int fd, TestLine &req, const Frame &frame, std::vector<uint8_t>
 // A status request; the decoded 512-byte block (empty on failure).
 std::vector<uint8_t> imc_status(int fd, TestLine &req);
 
+// A firmware image of size bytes that starts with head (its "Rev." text).
+std::vector<uint8_t> firmware_image(size_t size, const std::string &head);
+// Streams an image the way the firmware upgrade does: 4092 bytes per
+// message with header 00000000, FFFFFFFF on the message with the last
+// bytes, each after a REQ.
+void stream_firmware(int fd, TestLine &req, const std::vector<uint8_t> &img);
+
+// A line written the way the programs' gpio_write does it: request by
+// name, open, make it an output at 0 when its direction may change, write
+// the value, close, free. 0, or -1 with errno.
+int write_line(const char *name, int value);
+// A line's level the way gpio_read reads it (negative on failure).
+int read_line(const char *name);
+
+// The PMIC's bus opened like the PMIC command files address it (8-bit
+// address 0x90, so slave 0x48). -1 on failure.
+int open_pmic();
+// One register write: the two bytes register and value. The write's result.
+int pmic_write(int fd, uint8_t reg, uint8_t value);
+
 }  // namespace optad::test
