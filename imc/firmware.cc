@@ -355,8 +355,13 @@ int get_firmware_file_revision()
         return -1;
     char text[VERSION_TEXT_SIZE + 1] = {};
     if (read_up_to(file.fd(), text, VERSION_TEXT_SIZE) != static_cast<ssize_t>(VERSION_TEXT_SIZE)) {
+        // A file too short for its version text is no firmware image at all
+        // (an empty or truncated file in the camera's image). Counting it as
+        // revision 0 would "downgrade" the IMC with it, or, for an empty
+        // file, restart the module for ever; as a failed check start-up goes
+        // on with the firmware the IMC has.
         OPTAD_LOG_ERROR("ERROR:optad:firmware - Not able to read version information from firmware file!!\n");
-        return 0;
+        return -1;
     }
     return parse_version_text(text);
 }

@@ -181,9 +181,10 @@ TEST_F(FirmwareTest, RevisionFromTheVersionText)
         {version_text("Rev.", 56), -1, "ERROR:optad:firmware - Did not find revision number in firmware file!!\n"},
         {std::string(57, 'x') + "Rev.123 ", 0, "ERROR:optad:firmware - Did not find 'Rev.' in firmware file!!\n"},
         {std::string(60, '\0'), 0, "ERROR:optad:firmware - Did not find 'Rev.' in firmware file!!\n"},
+        // Too short for the version text: no image, not revision 0.
         {"Rev.123 " + std::string(51, ' '),
-         0, "ERROR:optad:firmware - Not able to read version information from firmware file!!\n"},  // 59 bytes
-        {"", 0, "ERROR:optad:firmware - Not able to read version information from firmware file!!\n"},
+         -1, "ERROR:optad:firmware - Not able to read version information from firmware file!!\n"},  // 59 bytes
+        {"", -1, "ERROR:optad:firmware - Not able to read version information from firmware file!!\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.first_bytes);
@@ -275,6 +276,11 @@ TEST_F(FirmwareTest, CheckFailsWhenARevisionIsMissing)
     // No image, or one whose number has no end: the IMC is not asked.
     EXPECT_EQ(check_firmware_version(), -1);
     image(version_text("Rev.12345 "));
+    EXPECT_EQ(check_firmware_version(), -1);
+    // Too short for a version text: not an image to flash, whatever the IMC runs.
+    image("");
+    EXPECT_EQ(check_firmware_version(), -1);
+    image("Rev.123 ");
     EXPECT_EQ(check_firmware_version(), -1);
     EXPECT_TRUE(hw.dev.imc_transfers.empty());
 

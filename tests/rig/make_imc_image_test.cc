@@ -52,7 +52,7 @@ TEST_F(MakeImcImage, TheDaemonReadsTheRevisionBackAtEverySize)
     struct Case {
         long size;
         int revision;
-    } cases[] = {{0, 0}, {1, 0}, {59, 0}, {60, 310}, {61, 310}, {4093, 310}, {1 << 20, 310}};
+    } cases[] = {{0, -1}, {1, -1}, {59, -1}, {60, 310}, {61, 310}, {4093, 310}, {1 << 20, 310}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.size);
         ASSERT_EQ(make({"--revision", "310", "--size", std::to_string(c.size)}), 0) << err;
