@@ -1,7 +1,9 @@
 #include "daemon/ops.h"
 
 #include "board/fpga.h"
+#include "board/gpio_listener.h"
 #include "board/poe_client.h"
+#include "board/power_sequence.h"
 #include "config/param_settings.h"
 #include "daemon/unavailable.h"
 #include "dbus/image_control_dbus.h"
@@ -10,6 +12,7 @@
 #include "dbus/optad_event.h"
 #include "dbus/rotation_service_dbus.h"
 #include "imc/buffer.h"
+#include "imc/firmware.h"
 #include "imc/spi.h"
 #include "params/status_request.h"
 #include "video/datacache.h"
@@ -33,9 +36,9 @@ constexpr DaemonOps default_ops = {
     .spi_close = spi_close,
     .image_control_wait_start = image_control_wait_start,
     .capture_mode_init = na::capture_mode_init,
-    .gpio_power_good = na::gpio_power_good,
-    .gpio_init_done = na::gpio_init_done,
-    .gpio_i2n_int = na::gpio_i2n_int,
+    .gpio_power_good = gpio_power_good,
+    .gpio_init_done = gpio_init_done,
+    .gpio_i2n_int = gpio_i2n_int,
     .legacy_generate_shutter_gain_iris_config = legacy_generate_shutter_gain_iris_config,
     .open_datacache = open_datacache,
     .write_sensor_datacache = write_sensor_datacache,
@@ -57,10 +60,10 @@ constexpr DaemonOps default_ops = {
 
     // main loop jobs
     .has_enough_power = has_enough_power,
-    .power_up = na::power_up,
-    .shutdown = na::shutdown,
-    .check_firmware_version = na::check_firmware_version,
-    .firmware_upgrade = na::firmware_upgrade,
+    .power_up = power_up,
+    .shutdown = shutdown,
+    .check_firmware_version = check_firmware_version,
+    .firmware_upgrade = firmware_upgrade,
     .wait_for_dtct_strm = na::wait_for_dtct_strm,
     .set_black_video_morvel6 = set_black_video_morvel6,
     .request_camera_status = request_camera_status,

@@ -12,16 +12,9 @@ namespace optad::unavailable {
 
 // Start-up and teardown.
 void capture_mode_init();
-gpointer gpio_power_good(gpointer);
-gpointer gpio_init_done(gpointer);
-gpointer gpio_i2n_int(gpointer);
 int update_lens_cache(const char *lens_name);
 
 // Main loop jobs.
-int power_up(int safe_boot, int skip_checks);
-int shutdown(int skip_checks, int skip_reset);
-int check_firmware_version();
-int firmware_upgrade();
 int wait_for_dtct_strm();
 int check_camera_status();
 int send_param(int job);
