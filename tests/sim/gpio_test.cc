@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <sstream>
+#include <string>
+#include <vector>
 #include <cerrno>
 #include <thread>
 
@@ -167,6 +172,43 @@ TEST_F(SimGpio, ThreadsWaitOnTheirOwnHandles)
     EXPECT_GE(wakes[1], 10);
     // POWER_GOOD: only the first wake of a fresh descriptor.
     EXPECT_EQ(wakes[2], 1);
+}
+
+// "log <name> stamped": the same lines, each after the simulator's time in
+// microseconds, so that the pauses between writes can be checked.
+TEST_F(SimGpio, StampedLogsGiveTheTimesOfTheWrites)
+{
+    ASSERT_TRUE(sim.running());
+    ASSERT_EQ(write_line("imc_safe_boot", 1), 0);
+    usleep(30000);
+    ASSERT_EQ(write_line("imc_safe_boot", 0), 0);
+    usleep(60000);
+    ASSERT_EQ(write_line("imc_pcie_clk_enable", 1), 0);
+
+    const std::string plain = sim.ctl("log gpio");
+    EXPECT_EQ(plain,
+              "imc_safe_boot out 0\nimc_safe_boot 1\nimc_safe_boot out 0\nimc_safe_boot 0\n"
+              "imc_pcie_clk_enable out 0\nimc_pcie_clk_enable 1\n");
+    std::istringstream stamped(sim.ctl("log gpio stamped"));
+    std::istringstream lines(plain);
+    std::vector<long long> at;
+    std::string line;
+    std::string expected;
+    while (std::getline(stamped, line) && std::getline(lines, expected)) {
+        size_t blank = line.find(' ');
+        ASSERT_NE(blank, std::string::npos) << line;
+        ASSERT_EQ(line.find_first_not_of("0123456789"), blank) << line;
+        EXPECT_EQ(line.substr(blank + 1), expected);
+        at.push_back(std::stoll(line.substr(0, blank)));
+    }
+    ASSERT_EQ(at.size(), 6u);
+    for (size_t i = 1; i < at.size(); ++i)
+        EXPECT_GE(at[i], at[i - 1]);
+    EXPECT_GE(at[3] - at[1], 30000);  // the values written, 30 ms apart
+    EXPECT_GE(at[5] - at[3], 60000);
+    // In the interleaved log the time comes before the log's name.
+    EXPECT_EQ(sim.ctl("log all stamped").rfind(std::to_string(at[0]) + " gpio imc_safe_boot out 0\n", 0), 0u);
+    EXPECT_EQ(sim.ctl("log gpio sideways").rfind("error:", 0), 0u);
 }
 
 TEST_F(SimGpio, PowerSequenceOfTheControlInterface)
