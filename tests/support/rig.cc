@@ -42,6 +42,8 @@ Rig::Rig(const RigOptions &options) : dir_(rig_dir(root_))
     if (options.camera_directories) {
         for (const char *d : CAMERA_DIRECTORIES)
             g_mkdir_with_parents(root_.path(d).c_str(), 0755);
+        if (options.board_data)
+            ok_ = install_board_data(root_, options.board) && ok_;
     }
     if (options.simulator) {
         sim_ = std::make_unique<Simulator>(root_, options.simulator_args);

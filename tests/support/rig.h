@@ -15,7 +15,8 @@
 //
 // In the order it comes up (and goes down again in reverse in the
 // destructor): a sandbox root (with the camera's writable directories,
-// unless told otherwise), the module simulator, a private bus configured
+// unless told otherwise, and its board data when asked for), the module
+// simulator, a private bus configured
 // like the camera's system bus with the daemon's own policy (bus.h), the
 // test's own connection to it, the chosen mocked peers (mock_peer.h), and
 // the real optad of the build with OPTAD_ROOT, DBUS_SYSTEM_BUS_ADDRESS and
@@ -33,6 +34,7 @@
 // stderr.
 #pragma once
 
+#include "tests/support/board_data.h"
 #include "tests/support/bus.h"
 #include "tests/support/mock_peer.h"
 #include "tests/support/program.h"
@@ -82,6 +84,11 @@ struct RigOptions {
     // into: /etc/optad, /var/run/optad, /etc/legacyconfig/legacymappings.d,
     // /lib/persistent/var/lib/optics.
     bool camera_directories = true;
+    // The board data of the camera's image (PMIC command files, temperature
+    // script, firmware image; board_data.h), installed with the camera's
+    // directories when asked for (a rig whose optad powers the module).
+    bool board_data = false;
+    BoardData board;
 
     RigOptions &with_simulator(std::vector<std::string> args = {})
     {
@@ -107,6 +114,17 @@ struct RigOptions {
     RigOptions &with_optad()
     {
         optad = true;
+        return *this;
+    }
+    RigOptions &with_board_data(BoardData data)
+    {
+        board_data = true;
+        board = data;
+        return *this;
+    }
+    RigOptions &without_board_data()
+    {
+        board_data = false;
         return *this;
     }
     RigOptions &without_camera_directories()

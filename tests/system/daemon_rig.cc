@@ -44,20 +44,30 @@ std::vector<PeerStart> peers_without_grant(const std::vector<PeerStart> &replace
 
 namespace {
 
-RigOptions without_daemon(const std::vector<PeerStart> &peers)
+RigOptions without_daemon(const std::vector<PeerStart> &peers, const ModuleSetup &module)
 {
     RigOptions options;
     options.simulator = true;
+    options.simulator_args = module.simulator_args;
     options.peers = peers;
+    options.board_data = true;
+    options.board = module.board;
     return options;
 }
 
 }  // namespace
 
-DaemonRig::DaemonRig(const std::vector<PeerStart> &peers, Board board) : Rig(without_daemon(peers))
+DaemonRig::DaemonRig(const std::vector<PeerStart> &peers, Board board, const ModuleSetup &module)
+    : Rig(without_daemon(peers, module))
 {
     if (!Rig::ok() || !sim().ok(board == Board::PoE ? "drive dc_off 1" : "drive dc_off 0"))
         return;
+    for (const auto &[fixed, content] : module.files)
+        root().write(fixed, content);
+    for (const std::string &command : module.before_optad) {
+        if (!sim().ok(command))
+            return;
+    }
     daemon_ok_ = start_optad() != nullptr && wait_for_optad_on_bus(scaled_ms(20000));
 }
 

@@ -8,6 +8,7 @@
 #include <gio/gio.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace optad::test {
@@ -28,11 +29,26 @@ std::vector<PeerStart> peers_without_grant(const std::vector<PeerStart> &replace
 // budget service's grant, a DC board (dc_off 0) does not.
 enum class Board { PoE, DC };
 
+// What the simulated module and the board data look like when optad starts.
+struct ModuleSetup {
+    // optad-sim arguments (for example {"--set", "req_period_ms=5"}).
+    std::vector<std::string> simulator_args;
+    // Simulator commands run before optad starts, each answering "ok" (for
+    // example "drive imc_power_type 0": a DC-phase module board).
+    std::vector<std::string> before_optad;
+    // The board data installed in the sandbox root.
+    BoardData board;
+    // Files written (fixed path, content) after the board data, before
+    // optad starts: damaged board data, for instance.
+    std::vector<std::pair<std::string, std::string>> files;
+};
+
 // A rig with the simulator (for the given board), the given peers and optad
 // on the bus.
 class DaemonRig : public Rig {
 public:
-    explicit DaemonRig(const std::vector<PeerStart> &peers, Board board = Board::PoE);
+    explicit DaemonRig(const std::vector<PeerStart> &peers, Board board = Board::PoE,
+                       const ModuleSetup &module = {});
     bool ok() const { return Rig::ok() && daemon_ok_; }
 
 private:

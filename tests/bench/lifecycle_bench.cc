@@ -1,0 +1,137 @@
+// The module's life on the rig, timed as the camera would see it: the real
+// optad, the simulator with its default timings, the private bus and the
+// mocked services.
+//
+//   build/host/tests/lifecycle_bench [MiB...]     (1 and 8 by default)
+//
+//   power-up   from the power budget's SetPower to OPTAD_STARTUP_UPDATE_PARAMS
+//              (power-up, first interrupt, firmware check), next to the
+//              fixed delays of the power-up order
+//   restart    from POWER_GOOD dropping to OPTAD_STARTUP_UPDATE_PARAMS again,
+//              next to the fixed delays of shutdown, pause and power-up
+//   upgrade    "Image Chip is being upgraded..." to "Image Chip upgrade
+//              completed!" for an image of each size, next to its floor:
+//              the wire time at 3 MHz, and the IMC's REQ pacing (one REQ
+//              rise per message)
+// Times are taken when the line appears in the daemon's log, read every
+// millisecond.
+#include "tests/system/daemon_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace optad::test {
+namespace {
+
+std::vector<int> image_mib = {1, 8};
+
+constexpr const char *UPDATE_PARAMS = "OPTAD state changed to OPTAD_STARTUP_UPDATE_PARAMS";
+
+double now_s()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Follows a log file: each wait goes on from where the last one stopped.
+class LogWatch {
+public:
+    explicit LogWatch(const std::string &path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~LogWatch()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    // The time the next line containing fragment appeared, or -1.
+    double wait(const std::string &fragment, double timeout_s)
+    {
+        const double deadline = now_s() + timeout_s;
+        char buf[65536];
+        while (now_s() < deadline) {
+            ssize_t n;
+            while ((n = read(fd_, buf, sizeof buf)) > 0)
+                pending_.append(buf, static_cast<size_t>(n));
+            size_t start = 0;
+            for (size_t nl; (nl = pending_.find('\n', start)) != std::string::npos; start = nl + 1) {
+                if (pending_.compare(start, nl - start, fragment) == 0 ||
+                    pending_.substr(start, nl - start).find(fragment) != std::string::npos) {
+                    pending_.erase(0, nl + 1);
+                    return now_s();
+                }
+            }
+            pending_.erase(0, start);
+            usleep(1000);
+        }
+        return -1;
+    }
+
+private:
+    int fd_;
+    std::string pending_;
+};
+
+TEST(LifecycleBench, PowerUpAndRestart)
+{
+    DaemonRig rig(peers_without_grant(), Board::PoE);
+    ASSERT_TRUE(rig.ok());
+    LogWatch log(rig.optad()->path(Program::Stream::Err));
+    ASSERT_GT(log.wait("Created datacache", 20), 0);
+    rig.iterate_until([] { return false; }, 500);
+
+    const double granted = now_s();
+    g_autoptr(GVariant) r = rig.peer(Peer::Wattd).control("Grant", g_variant_new("(d)", 25.0));
+    const double up = log.wait(UPDATE_PARAMS, 60);
+    ASSERT_GT(up, 0);
+    std::printf("power-up   SetPower -> UPDATE_PARAMS  %7.3f s   fixed delays 0.600 s\n", up - granted);
+
+    rig.iterate_until([] { return false; }, 1000);
+    const double dropped = now_s();
+    ASSERT_TRUE(rig.sim().ok("fault power_good drop"));
+    const double again = log.wait(UPDATE_PARAMS, 60);
+    ASSERT_GT(again, 0);
+    std::printf("restart    POWER_GOOD -> UPDATE_PARAMS %7.3f s   fixed delays 5.470 + 3.000 + 0.600 = 9.070 s\n",
+                again - dropped);
+    EXPECT_EQ(rig.sim().violations(), "");
+}
+
+TEST(LifecycleBench, FirmwareUpgrade)
+{
+    for (int mib : image_mib) {
+        const int size = mib * 1024 * 1024;
+        DaemonRig rig(all_peers(), Board::DC,
+                      {.board = {.firmware_revision = SIM_FACTORY_REVISION + 1, .firmware_size = size}});
+        ASSERT_TRUE(rig.ok());
+        LogWatch log(rig.optad()->path(Program::Stream::Err));
+        const double start = log.wait("Image Chip is being upgraded...", 60);
+        ASSERT_GT(start, 0);
+        const double end = log.wait("Image Chip upgrade completed!", 600);
+        ASSERT_GT(end, 0);
+        const int messages = (size + 4091) / 4092;
+        const double wire_s = (static_cast<double>(size) + 4.0 * messages) * 8 / 3e6;
+        const std::string period = rig.sim().ctl("config req_period_ms");
+        std::printf("upgrade    %d MiB: %7.3f s   %d messages; wire at 3 MHz %.3f s; REQ pacing %d x %s ms\n", mib,
+                    end - start, messages, wire_s, messages, period.substr(0, period.find('\n')).c_str());
+        EXPECT_EQ(rig.sim().violations(), "");
+    }
+}
+
+}  // namespace
+}  // namespace optad::test
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc > 1) {
+        optad::test::image_mib.clear();
+        for (int i = 1; i < argc; ++i)
+            optad::test::image_mib.push_back(std::max(1, std::atoi(argv[i])));
+    }
+    return RUN_ALL_TESTS();
+}
