@@ -10,6 +10,8 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <sstream>
+#include <string>
 
 namespace optad::test {
 namespace {
@@ -83,6 +85,30 @@ TEST(SimSeam, ControlAnswersAndRefuses)
     EXPECT_EQ(sim.ctl("config req_period_ms 0").rfind("error:", 0), 0u);
     EXPECT_TRUE(sim.ok("config req_period_ms 10"));
     EXPECT_NE(sim.ctl("config").find("req_period_ms 10\n"), std::string::npos);
+}
+
+// Help is made from the command tables: every line names a command and a
+// sub-command the dispatcher knows.
+TEST(SimSeam, HelpListsOnlyCommandsThatExist)
+{
+    SandboxRoot root;
+    Simulator sim(root);
+    ASSERT_TRUE(sim.running());
+    std::istringstream help(sim.ctl("help"));
+    int lines = 0;
+    for (std::string line; std::getline(help, line); ++lines) {
+        std::istringstream words(line);
+        std::string command;
+        std::string sub;
+        words >> command >> sub;
+        if (command == "quit" || command == "power" || command == "irq" || command == "drive")
+            continue;  // they act; their arguments are tested where they matter
+        std::string answer = sim.ctl(command + " " + sub);
+        EXPECT_EQ(answer.find("unknown"), std::string::npos) << line << ": " << answer;
+        EXPECT_EQ(answer.find("(try help)"), std::string::npos) << line << ": " << answer;
+    }
+    EXPECT_GE(lines, 60);
+    EXPECT_EQ(sim.ctl("fail nothing").rfind("error: unknown failure: nothing", 0), 0u);
 }
 
 }  // namespace
