@@ -7,12 +7,13 @@
 #   OPTAD_ROOT=/tmp/rig scripts/run.sh
 #   OPTAD_RUN_SECONDS=0 scripts/run.sh    keep the daemon running until Ctrl-C
 #   OPTAD_GRANT_W=15.99 scripts/run.sh    the power budget service grants too little
+#   OPTAD_FIRMWARE_REVISION=310 scripts/run.sh   an image the IMC (at 300) is upgraded to
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup-deps.sh
 cmake --preset host >/dev/null
-cmake --build --preset host --target optad rigdump optad-sim
+cmake --build --preset host --target optad rigdump optad-sim make-imc-image
 
 bin="$PWD/build/host/bin"
 rig="$PWD/tests/rig/rig.sh"
@@ -27,6 +28,18 @@ mkdir -p "$OPTAD_ROOT/etc/optad" "$OPTAD_ROOT/var/run/optad" \
          "$OPTAD_ROOT/etc/legacyconfig/legacymappings.d" \
          "$OPTAD_ROOT/lib/persistent/var/lib/optics"
 log="$OPTAD_ROOT/optad.log"
+
+# The board data of the camera's image: the PMIC command files, the
+# temperature script and the IMC firmware image (the simulated IMC leaves
+# the factory at revision 300).
+board="$PWD/tests/rig/board"
+install -D -m 0644 "$board/imc_pmic_init_cmd_de" "$OPTAD_ROOT/usr/share/imc_pmic_init_cmd_de"
+install -D -m 0644 "$board/imc_pmic_init_cmd_dc" "$OPTAD_ROOT/usr/share/imc_pmic_init_cmd_dc"
+install -D -m 0755 "$board/optad_temperature.sh" "$OPTAD_ROOT/usr/bin/optad_temperature.sh"
+rm -f "$OPTAD_ROOT/usr/bin/optad_temperature.fail" "$OPTAD_ROOT/var/run/optad/imc_status"
+revision="${OPTAD_FIRMWARE_REVISION:-300}"
+mkdir -p "$OPTAD_ROOT/usr/lib/firmware/optad"
+"$bin/make-imc-image" --revision "$revision" --size 262144 "$OPTAD_ROOT/usr/lib/firmware/optad/IMC.app"
 
 cleanup() {
   [ -z "${optad_pid:-}" ] || kill "$optad_pid" 2>/dev/null || true
@@ -55,6 +68,7 @@ section "The simulated module, powered directly, as rigdump sees it"
 "$bin/optad-sim" ctl power on >/dev/null
 "$bin/rigdump" --all 2>/dev/null || echo "(rigdump exit status $?)"
 "$bin/optad-sim" ctl power off >/dev/null
+"$bin/optad-sim" ctl clear >/dev/null
 
 section "A private system bus with the daemon's policy, and the camera's services"
 grant="${OPTAD_GRANT_W:-25.0}"
@@ -68,15 +82,26 @@ OPTAD_VERBOSE="${OPTAD_VERBOSE:-1}" "$bin/optad" >"$log" 2>&1 &
 optad_pid=$!
 wait_for_log "Created datacache" || true
 # The power budget service calls back with its grant; the main loop then
-# checks the power and goes on to power the module up.
-wait_for_log "JT_CHECK_POWER\|power_up\|POE" || true
+# checks the power, powers the module up, takes its first interrupt and
+# checks (and if need be upgrades) the IMC's firmware.
+wait_for_log "OPTAD_STARTUP_UPDATE_PARAMS" || true
 sleep 0.5
 echo "-- the power budget service saw:"
 gdbus call --system --dest com.tavik.PowerControl.Consumer \
   --object-path /com/tavik/PowerControl/Consumer --method org.freedesktop.DBus.Mock.GetCalls |
   sed 's/), (/),\n  (/g'
-echo "-- the daemon's log so far:"
-sed 's/^/  /' "$log" | head -n 60
+echo "-- the daemon's log so far (without the status polls):"
+grep -v 'spi_check_req_timer\|unavailable\|Check Camera Status\|^optad: [0-9A-F][0-9A-F] \|^optad:    00' "$log" |
+  sed 's/^/  /' | head -n 80
+
+section "What the simulated module saw of the power-up"
+echo "-- GPIO writes (time in us since the simulator started):"
+"$bin/optad-sim" ctl log gpio stamped | grep -v ' ctl ' | sed 's/^/  /'
+echo "-- PMIC writes (slave, register, value):"
+"$bin/optad-sim" ctl log i2c | grep -v '^ctl ' | sed 's/^/  /'
+echo "-- firmware messages received: $("$bin/optad-sim" ctl log imc | grep -c '^fw ' || true)"
+echo "-- $OPTAD_ROOT/var/run/optad/imc_status: $(cat "$OPTAD_ROOT/var/run/optad/imc_status" 2>/dev/null || echo '(none)')"
+echo "-- violations the simulator logged: $("$bin/optad-sim" ctl log violations | wc -l)"
 
 section "The parameter service: gdbus introspect"
 gdbus introspect --system --dest com.tavik.ImcControl --object-path /com/tavik/ImcControl |
@@ -117,6 +142,10 @@ cat <<EOF
   gdbus call --system --dest com.tavik.PowerControl.Consumer --object-path /com/tavik/PowerControl/Consumer \\
     --method org.freedesktop.DBus.Mock.Grant 12.0
   tail -f $log                                                 # the daemon's log
+  # faults of the module, by hand (the daemon restarts it; see sim/README.md):
+  OPTAD_ROOT='$OPTAD_ROOT' $bin/optad-sim ctl fault power_good drop
+  OPTAD_ROOT='$OPTAD_ROOT' $bin/optad-sim ctl log gpio stamped      # what it drove
+  # a firmware upgrade: run again with OPTAD_FIRMWARE_REVISION=310 scripts/run.sh
 EOF
 
 seconds="${OPTAD_RUN_SECONDS:-10}"

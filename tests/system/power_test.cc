@@ -220,5 +220,51 @@ TEST(PowerUpFailures, TheTemperatureScriptHoldsPowerUpAndRaisesTheWarming)
     EXPECT_EQ(rig.sim().violations(), "");
 }
 
+TEST(Blocks, TheDebugMarkerBlocksShutdownAndPowerUpOfARunningModule)
+{
+    DaemonRig rig(all_peers(), Board::DC);
+    ASSERT_TRUE(rig.ok());
+    ASSERT_TRUE(optad_logged(rig, UPDATE_PARAMS, 30000));
+    Simulator &sim = rig.sim();
+    rig.root().write(DEBUG_MARKER_FILE, "");
+    ASSERT_TRUE(sim.ok("clear gpio"));
+    ASSERT_TRUE(sim.ok("fault power_good drop"));
+    ASSERT_TRUE(optad_logged(rig, "ERROR:optad:shutdown - Shutdown of IMC blocked by enable_imc_debug!", 20000));
+    // 10 s blocked, 3 s off, then the power-up is blocked the same way.
+    ASSERT_TRUE(optad_logged(rig, "ERROR:optad:power_up - Power up of IMC blocked by enable_imc_debug!", 20000));
+    EXPECT_EQ(program_gpio_writes(sim).size(), 0u) << "every line left as it is";
+    EXPECT_EQ(optad_log_count(rig, "DEBUG:optad:shutdown - IMC shutdown Completed!!!"), 0);
+    EXPECT_EQ(sim.violations(), "");
+}
+
+TEST(Blocks, ShutdownWithEveryGpioWriteFailingRunsEveryStep)
+{
+    DaemonRig rig(all_peers(), Board::DC);
+    ASSERT_TRUE(rig.ok());
+    ASSERT_TRUE(optad_logged(rig, UPDATE_PARAMS, 30000));
+    Simulator &sim = rig.sim();
+    ASSERT_TRUE(sim.ok("fail gpio * write EIO always"));
+    ASSERT_TRUE(sim.ok("fault power_good drop"));
+    ASSERT_TRUE(optad_logged(rig, "DEBUG:optad:shutdown - IMC shutdown Completed!!!", 30000));
+    ASSERT_TRUE(sim.ok("fail clear"));
+    const char *warnings[] = {
+        "WARNING:optad:shutdown - Failed to activate SPI_FRONT_TRISTATE (not set to HIGH)!",
+        "WARNING:optad:shutdown - Failed to reset PERST (not set to LOW)!",
+        "WARNING:optad:shutdown - Failed to reset FPGA_RESET (not set to LOW)!",
+        "WARNING:optad:shutdown - Failed to reset RESET_FRONT (not set to LOW)!",
+        "WARNING:optad:shutdown - Failed to stop PCIE_CLK_ENABLE (not set to LOW)!",
+        "WARNING:optad:shutdown - Failed to deactivate SAFE_BOOT (not set to LOW)!",
+        "WARNING:optad:shutdown - Failed to stop DCDC_EN (not set to LOW)!",
+        "WARNING:optad:shutdown - Failed to stop ENABLE_12V (not set to LOW)!",
+        "WARNING:optad:shutdown - Failed to stop RST_BUFFER_ENABLE_1V8 (not set to LOW)!",
+    };
+    for (const char *w : warnings)
+        EXPECT_EQ(optad_log_count(rig, w), 1) << w;
+    EXPECT_EQ(optad_log_count(rig, "Not possible to set value of GPIO"), 9);
+    // The next power-up, or the one after it, brings the module back.
+    ASSERT_TRUE(optad_logged_times(rig, UPDATE_PARAMS, 2, 60000));
+    EXPECT_EQ(sim.violations(), "");
+}
+
 }  // namespace
 }  // namespace optad::test
