@@ -146,6 +146,15 @@ int gpio_listener_wait_once(gpio_listener &l)
     if (row.before_lock != nullptr)
         OPTAD_LOG_DEBUG("%s", row.before_lock);
     job_list_lock();
+    // Looked at again under the lock: the main loop may have run a shutdown
+    // or restart while this thread waited for the lock (a POWER_GOOD drop
+    // stops the IMC, so INIT_DONE falls with it and both listeners wake).
+    // A restart queued now would power-cycle a module that has just been
+    // restarted for the same fault.
+    if (row.needs_imc_ready && !daemon_state.imc_ready.load()) {
+        job_list_unlock();
+        return 0;
+    }
     if (row.trigger_priority != LOG_DEBUG || log_verbose())
         log_write(row.trigger_priority, "%s", row.trigger_message);
     // Appended even when the same job is already pending: two interrupts

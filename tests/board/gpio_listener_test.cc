@@ -462,6 +462,30 @@ TEST_F(GpioListenerTest, ADropWhileTheImcRunsAsksForARestart)
     }
 }
 
+TEST_F(GpioListenerTest, ADropSeenBeforeARestartThatRanMeanwhileAsksForNothing)
+{
+    // The main loop holds the job list (a status poll, say) when POWER_GOOD
+    // drops; the INIT_DONE listener's restart runs first, shuts the module
+    // down and clears the IMC-ready flag; only then does this listener get
+    // the lock.
+    gpio_listener &l = arm(POWER_GOOD, 1);
+    imc_ready(1);
+    job_list.clear();
+    job_list_lock();
+    int result = -2;
+    std::thread listener([&] { result = edge(l, 0); });
+    // Let the listener read the level and block on the lock.
+    while (log.count_containing("Value on GPIO imc_power_good is 0!") == 0)
+        g_usleep(1000);
+    g_usleep(20000);
+    imc_ready(0);
+    job_list_unlock();
+    listener.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(jobs().empty());
+    EXPECT_EQ(log.count_containing("Image Chip Error"), 0);
+}
+
 TEST_F(GpioListenerTest, ADropDuringPowerUpOrShutdownAsksForNothing)
 {
     for (const Listener &which : {POWER_GOOD, INIT_DONE}) {
