@@ -140,18 +140,20 @@ int gpio_listener_wait_once(gpio_listener &l)
     // sequences (flag clear) must not restart the IMC.
     if (value != row.trigger_value)
         return 0;
+    const unsigned power_ups = daemon_state.power_ups.load();
     if (row.needs_imc_ready && !daemon_state.imc_ready.load())
         return 0;
 
     if (row.before_lock != nullptr)
         OPTAD_LOG_DEBUG("%s", row.before_lock);
     job_list_lock();
-    // Looked at again under the lock: the main loop may have run a shutdown
-    // or restart while this thread waited for the lock (a POWER_GOOD drop
-    // stops the IMC, so INIT_DONE falls with it and both listeners wake).
-    // A restart queued now would power-cycle a module that has just been
-    // restarted for the same fault.
-    if (row.needs_imc_ready && !daemon_state.imc_ready.load()) {
+    // Looked at again under the lock: the main loop may have run a shutdown,
+    // or a restart and a new power-up, while this thread waited for the
+    // lock (a POWER_GOOD drop stops the IMC, so INIT_DONE falls with it and
+    // both listeners wake; the main loop keeps the lock from the restart
+    // through the power-up). A restart queued now would power-cycle a
+    // module that has just been restarted for the same fault.
+    if (row.needs_imc_ready && (!daemon_state.imc_ready.load() || daemon_state.power_ups.load() != power_ups)) {
         job_list_unlock();
         return 0;
     }

@@ -29,6 +29,11 @@ struct DaemonState {
     // attempt; parameter jobs are sent and the status block polled only
     // while it is set.
     std::atomic<int> imc_ready{0};
+    // Successful power-ups since the process started (set with imc_ready).
+    // A GPIO listener notes it when it reads a drop; if it has changed by
+    // the time the listener holds the job list, the module was restarted
+    // and powered up again meanwhile, and the drop is old news.
+    std::atomic<unsigned> power_ups{0};
     // Poll the camera status block whenever the job list is empty (set once
     // the firmware is known to be current).
     int status_polling = 0;

@@ -80,6 +80,7 @@ const PowerUpTexts *power_up_attempt()
         ds.safe_mode = 0;
         ds.imc_restart = 0;
         ds.power_up_retry_count = 0;
+        ds.power_ups.fetch_add(1);
         ds.imc_ready.store(1);
         ds.state = OPTAD_STARTUP_WAIT_INT;
         return nullptr;

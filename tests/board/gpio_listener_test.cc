@@ -484,6 +484,23 @@ TEST_F(GpioListenerTest, ADropSeenBeforeARestartThatRanMeanwhileAsksForNothing)
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(jobs().empty());
     EXPECT_EQ(log.count_containing("Image Chip Error"), 0);
+
+    // The same when the main loop also powered the module up again before
+    // letting go: the IMC is ready, but not the IMC that dropped.
+    imc_ready(1);
+    log.clear();
+    job_list_lock();
+    std::thread late([&] { result = edge(l, 0); });
+    while (log.count_containing("Value on GPIO imc_power_good is 0!") == 0)
+        g_usleep(1000);
+    g_usleep(20000);
+    daemon_state.power_ups.fetch_add(1);
+    job_list_unlock();
+    late.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(jobs().empty());
+    EXPECT_EQ(log.count_containing("Image Chip Error"), 0);
+    imc_ready(0);
 }
 
 TEST_F(GpioListenerTest, ADropDuringPowerUpOrShutdownAsksForNothing)

@@ -146,8 +146,10 @@ TEST_P(Restart, ALostSignalRestartsTheModuleOnce)
     ASSERT_TRUE(sim.ok("clear gpio"));
 
     ASSERT_TRUE(sim.ok("fault " + signal + " drop"));
-    const std::string error_line =
-        "Image Chip Error, GPIO " + std::string(signal == "power_good" ? "POWER_GOOD" : "INIT_DONE") + " is low!";
+    // A POWER_GOOD drop stops the IMC, so INIT_DONE falls with it: either
+    // listener may be first to report. An INIT_DONE drop alone leaves the
+    // supplies good.
+    const std::string error_line = signal == "power_good" ? "Image Chip Error, GPIO " : "Image Chip Error, GPIO INIT_DONE is low!";
     // The listener queues the restart once the main loop lets go of the
     // job list: a status poll running at the drop waits up to 10 s for the
     // stopped IMC's REQ first.
@@ -166,7 +168,10 @@ TEST_P(Restart, ALostSignalRestartsTheModuleOnce)
 
     // The edges of the shutdown and of the power-up itself queued nothing.
     EXPECT_EQ(optad_log_count(rig, RESTARTING), 1);
-    EXPECT_EQ(optad_log_count(rig, error_line), 1);
+    EXPECT_GE(optad_log_count(rig, error_line), 1);
+    EXPECT_LE(optad_log_count(rig, "Image Chip Error, GPIO "), 2);
+    if (signal == "init_done")
+        EXPECT_EQ(optad_log_count(rig, "Image Chip Error, GPIO POWER_GOOD is low!"), 0);
     EXPECT_EQ(optad_log_count(rig, "DEBUG:optad:shutdown - IMC shutdown Completed!!!"), 1);
     EXPECT_EQ(sim.violations(), "");
 }
