@@ -159,8 +159,11 @@ TEST_F(BadInputTest, ThousandsOfEntriesInOneCallAreAllApplied)
             g_variant_builder_add(&b, "(sv)", i % 3 == 0 ? "Brightness" : "Sharpness", g_variant_new_int32(i % 101));
     }
     g_autoptr(GError) error = nullptr;
+    // Every stored change rewrites the configuration file and syncs it to
+    // the flash: thousands of them take their time on a busy disk.
     g_autoptr(GVariant) reply = rig.call(IMC_CONTROL_NAME, IMC_CONTROL_PATH, IMC_CONTROL_INTERFACE, "SetProperties",
-                                         g_variant_new("(sa(sv))", IMC_CONTROL_INTERFACE, &b), &error);
+                                         g_variant_new("(sa(sv))", IMC_CONTROL_INTERFACE, &b), &error,
+                                         scaled_ms(60000));
     EXPECT_EQ(reply, nullptr);
     EXPECT_EQ(error_text(error), "Unknown property: NoSuchThing");
     // The last Brightness entry is i = 4998 (4998 % 101 = 49), the last
