@@ -28,6 +28,7 @@ std::string rig_pmic_file(const char *name)
 
 TEST(BadPmicFile, AMissingFileLeavesTheModuleUnpoweredUntilItIsBack)
 {
+    OPTAD_HOST_ONLY_LONG_SCENARIO();
     DaemonRig rig(all_peers(), Board::DC, {.board = {.pmic_files = false}});
     ASSERT_TRUE(rig.ok());
     ASSERT_TRUE(optad_logged(rig, "ERROR:optad:power_control - Failed to open the configfile = ", 10000));

@@ -43,6 +43,16 @@ struct ModuleSetup {
     std::vector<std::pair<std::string, std::string>> files;
 };
 
+// For a scenario that spends most of a minute in the daemon's real-time
+// waits (power-up retries, safe-boot recovery, restarts): it runs in the
+// host build only, since the sanitizer and emulated builds would spend the
+// same wall time on it without exercising different code.
+#define OPTAD_HOST_ONLY_LONG_SCENARIO()                                                     \
+    do {                                                                                    \
+        if (::optad::test::time_scale() > 1)                                                \
+            GTEST_SKIP() << "a long real-time scenario: host build only";                   \
+    } while (0)
+
 // A rig with the simulator (for the given board), the given peers and optad
 // on the bus.
 class DaemonRig : public Rig {

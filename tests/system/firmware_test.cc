@@ -112,6 +112,8 @@ class RefusedUpgrade : public ::testing::TestWithParam<Refusal> {};
 TEST_P(RefusedUpgrade, EndsInARestartAndTheNextCheckTriesAgain)
 {
     const Refusal r = GetParam();
+    if (std::string(r.fault) == "ng")
+        OPTAD_HOST_ONLY_LONG_SCENARIO();
     DaemonRig rig(all_peers(), Board::DC,
                   {.before_optad = {std::string("fault fwup ") + r.fault},
                    .board = {.firmware_revision = SIM_FACTORY_REVISION + 1, .firmware_size = 20000}});
@@ -137,6 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SafeMode, AModuleThatOnlyStartsInSafeBootIsRecoveredByAnUpgrade)
 {
+    OPTAD_HOST_ONLY_LONG_SCENARIO();
     // The IMC's normal start fails until a write-in succeeds; in safe boot
     // its boot loader answers.
     DaemonRig rig(all_peers(), Board::DC,

@@ -139,6 +139,8 @@ class Restart : public ::testing::TestWithParam<const char *> {};
 TEST_P(Restart, ALostSignalRestartsTheModuleOnce)
 {
     const std::string signal = GetParam();
+    if (signal == "init_done")
+        OPTAD_HOST_ONLY_LONG_SCENARIO();
     DaemonRig rig(all_peers(), Board::DC);
     ASSERT_TRUE(rig.ok());
     ASSERT_TRUE(optad_logged(rig, UPDATE_PARAMS, 30000));
@@ -180,6 +182,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, Restart, ::testing::Values("power_good", "init
 
 TEST(PowerUpFailures, FiveFailedAttemptsGiveUpForGood)
 {
+    OPTAD_HOST_ONLY_LONG_SCENARIO();
     DaemonRig rig(all_peers(), Board::DC, {.before_optad = {"fault i2c_nack on"}});
     ASSERT_TRUE(rig.ok());
     const char *gave_up =
@@ -227,6 +230,7 @@ TEST(PowerUpFailures, TheTemperatureScriptHoldsPowerUpAndRaisesTheWarming)
 
 TEST(Blocks, TheDebugMarkerBlocksShutdownAndPowerUpOfARunningModule)
 {
+    OPTAD_HOST_ONLY_LONG_SCENARIO();
     DaemonRig rig(all_peers(), Board::DC);
     ASSERT_TRUE(rig.ok());
     ASSERT_TRUE(optad_logged(rig, UPDATE_PARAMS, 30000));
@@ -244,6 +248,7 @@ TEST(Blocks, TheDebugMarkerBlocksShutdownAndPowerUpOfARunningModule)
 
 TEST(Blocks, ShutdownWithEveryGpioWriteFailingRunsEveryStep)
 {
+    OPTAD_HOST_ONLY_LONG_SCENARIO();
     DaemonRig rig(all_peers(), Board::DC);
     ASSERT_TRUE(rig.ok());
     ASSERT_TRUE(optad_logged(rig, UPDATE_PARAMS, 30000));
