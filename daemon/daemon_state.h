@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 namespace optad {
 
@@ -57,6 +58,15 @@ struct DaemonState {
     // Refusals of JT_CHECK_POWER counted while DEBUG logging is on; every
     // hundredth is logged.
     int check_power_refusals = 0;
+    // The start-up sync found the IMC already running the configured
+    // capture mode: the capture-mode job's confirmation then needs no
+    // restart (it only clears the flag).
+    int same_capture_mode = 0;
+    // The image stabilizer runs (confirmed on); since when, in whole
+    // seconds of the monotonic clock. Its running time is added to a
+    // persistent total when it is switched off and once an hour.
+    int stabilizer_active = 0;
+    int64_t stabilizer_start_s = 0;
 
     // Back to the values at process start.
     void reset();
