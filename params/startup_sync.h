@@ -13,7 +13,8 @@
 namespace optad {
 
 // Copies the configured CaptureMode's row into the capture settings record
-// (an invalid mode: logged, the record stays as it is).
+// (an invalid mode: logged, and the row of mode 1 is used, the mode the
+// capture-mode job sends for such a value).
 void capture_mode_init();
 
 // capture_mode_init, then the main SoC's video input window and the FPGA
