@@ -30,4 +30,8 @@ void reset_heart_beat_watch();
 // was confirmed).
 void reset_protector_moving_timer();
 
+// For tests only: the heart-beat, protector and FPGA timers back to "not
+// started", as at process start.
+void status_check_reset_for_tests();
+
 }  // namespace optad

@@ -3,7 +3,6 @@
 #include "config/shutter_table.h"
 #include "imc/spi.h"
 #include "imc/status_block.h"
-#include "params/capture_settings.h"
 
 #include <atomic>
 
@@ -29,12 +28,6 @@ void set_lens_focus_switch(int value)
 int get_current_shutter_time()
 {
     return shutter_index_to_time(scam_sts[STS_SHUTTER_INDEX]);
-}
-
-void start_exposure_settle_watch()
-{
-    s_capture.settle_in_progress = 1;
-    s_capture.settle_deadline_ms = -1;
 }
 
 int is_heartbeat_unset()
