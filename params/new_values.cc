@@ -201,7 +201,7 @@ void write_temperature(uint8_t raw)
     char text[8];
     int len = raw <= 0x7F ? std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(raw))
                           : std::snprintf(text, sizeof text, "-%i", 0x100 - raw);
-    static const std::string path = platform_path(IMC_TEMPERATURE_FILE);
+    const std::string path = platform_path(IMC_TEMPERATURE_FILE);
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         OPTAD_LOG_ERROR("OPTAD failed to open /var/run/optad/imc_temperature: %i", errno);
