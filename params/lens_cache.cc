@@ -17,17 +17,12 @@ constexpr size_t LENS_INFO_SIZE = 64;
 // The buffer the cache's parameter record points to.
 char lens_info[LENS_INFO_SIZE];
 
-// The errno text, taken once so that a second line about the same failure
-// shows the same cause even when the first line's logging changed errno.
-const char *errno_text(int err, char *buf, size_t size)
-{
-    return strerror_r(err, buf, size);
-}
-
+// The lines name the errno text ("%m"). errno is taken once, right after
+// the failing call, so that the second line about the same failure shows
+// the same cause even when writing the first line changed errno.
 int report_partial(int result, int err)
 {
-    char buf[128];
-    OPTAD_LOG_WARNING("Could only set %d of 1 param: %s", result, errno_text(err, buf, sizeof buf));
+    OPTAD_LOG_WARNING("Could only set %d of 1 param: %s", result, std::strerror(err));
     return 0;
 }
 
@@ -47,15 +42,13 @@ int update_lens_cache(const char *lens_name)
         int first = result;
         if (vp_create_group(LENS_GROUP, LENS_GROUP_SIZE, 0) < 0) {
             int err = errno;
-            char buf[128];
-            OPTAD_LOG_WARNING("Can not create vpool group! %s", errno_text(err, buf, sizeof buf));
+            OPTAD_LOG_WARNING("Can not create vpool group! %s", std::strerror(err));
             return report_partial(first, err);
         }
         result = vp_set_group(LENS_GROUP, &info, 1, VP_FLAG_CREATE);
         if (result < 0) {
             int err = errno;
-            char buf[128];
-            OPTAD_LOG_WARNING("Can not create vpool params! %s", errno_text(err, buf, sizeof buf));
+            OPTAD_LOG_WARNING("Can not create vpool params! %s", std::strerror(err));
             return report_partial(result, err);
         }
     }
