@@ -36,6 +36,8 @@ constexpr Field FIELDS[] = {
     {"two_lane_ms", &Config::two_lane_ms, 0, 60000},
     {"stream_ms", &Config::stream_ms, 0, 60000},
     {"reboot_ms", &Config::reboot_ms, 0, 60000},
+    {"exposure_settle_frames", &Config::exposure_settle_frames, 0, 1000},
+    {"exposure_step_ms", &Config::exposure_step_ms, 0, 60000},
 };
 
 }  // namespace

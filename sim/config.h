@@ -30,6 +30,8 @@ struct Config {
     int two_lane_ms = 2;         // link_up -> two_lane
     int stream_ms = 10;          // stream enabled and IMC streaming -> dtct_strm
     int reboot_ms = 5;           // system reset command -> IMC starts again
+    int exposure_settle_frames = 6;  // frames an exposure move takes per phase (0: at once)
+    int exposure_step_ms = 0;    // time of one exposure step; 0: one frame (1000 / frame rate)
 };
 
 // Sets one field by name. False (and *error) when the name or value is bad.

@@ -58,6 +58,27 @@ ControlAnswer fault_fpga_not_init(const Call &c) { return flag(c, &Faults::fpga_
 ControlAnswer fault_req_never(const Call &c) { return flag(c, &Faults::req_never); }
 ControlAnswer fault_fwup_cmplt_never(const Call &c) { return flag(c, &Faults::fwup_cmplt_never); }
 ControlAnswer fault_i2c_nack(const Call &c) { return flag(c, &Faults::i2c_nack); }
+ControlAnswer fault_exposure_hunting(const Call &c) { return flag(c, &Faults::exposure_hunting); }
+
+// One set command the IMC takes but does not apply: the frame is judged and
+// logged like any other, the status block does not change for it, so the
+// main board never sees it confirmed.
+ControlAnswer fault_ignore(const Call &c)
+{
+    long group;
+    long item;
+    bool on;
+    if (!number(c[0], 0, 255, &group) || !number(c[1], 0, 255, &item) || !on_off(c[2], &on))
+        return error("usage: fault ignore <group> <item> on|off");
+    if (imc_command_name(static_cast<uint8_t>(group), static_cast<uint8_t>(item)) == nullptr)
+        return error("the IMC has no command group " + c[0] + " item " + c[1]);
+    unsigned key = static_cast<unsigned>(group) << 8 | static_cast<unsigned>(item);
+    if (on)
+        faults(c).ignored_commands.insert(key);
+    else
+        faults(c).ignored_commands.erase(key);
+    return ok();
+}
 
 ControlAnswer fault_fpga_link(const Call &c)
 {
@@ -187,6 +208,10 @@ constexpr Row ROWS[] = {
     {"fwup_cmplt_never", 1, 1, fault_fwup_cmplt_never, "fault fwup_cmplt_never on|off", "FWUP_CMPLT never rises"},
     {"i2c_nack", 1, 1, fault_i2c_nack, "fault i2c_nack on|off", "the PMIC does not acknowledge"},
     {"device", 2, 2, fault_device, "fault device <path> missing|present", "the device file is missing (ENOENT)"},
+    {"exposure_hunting", 1, 1, fault_exposure_hunting, "fault exposure_hunting on|off",
+     "the current exposure indices 0x42-0x44 change every frame and never settle"},
+    {"ignore", 3, 3, fault_ignore, "fault ignore <group> <item> on|off",
+     "the IMC accepts that set command but does not apply it to the status block"},
     {"clear", 0, 0, fault_clear, "fault clear", "every fault off (per-call failures stay)"},
 };
 

@@ -75,12 +75,44 @@ ControlAnswer set_daynight_rec(const Call &c)
     return ok();
 }
 
-ControlAnswer set_limits(const Call &c) { return store_bytes(c, sts::LIMITS, 0, 255); }
-ControlAnswer set_iris_limits(const Call &c) { return store_bytes(c, sts::LIMITS, 0, 255); }
-ControlAnswer set_shutter_limits(const Call &c) { return store_bytes(c, sts::LIMITS + 2, 0, 255); }
-ControlAnswer set_gain_limits(const Call &c) { return store_bytes(c, sts::LIMITS + 4, 0, 255); }
+// Limit pairs (minimum, maximum) from `offset` on. The IMC reports new
+// limits as the module's optics allow them, and pulls its set values
+// 0x52-0x54 and its exposure into them. A minimum above its maximum is no
+// limit the IMC reports (set raw writes one if a test needs it).
+ControlAnswer store_limits(const Call &c, int offset)
+{
+    long v[6];
+    std::string bad;
+    if (!numbers(c, 0, 0, 255, v, &bad))
+        return error(bad);
+    for (size_t i = 0; i + 1 < c.size(); i += 2) {
+        if (v[i] > v[i + 1])
+            return error("minimum " + c[i] + " above maximum " + c[i + 1]);
+    }
+    for (size_t i = 0; i < c.size(); ++i)
+        block(c)[offset + static_cast<int>(i)] = static_cast<uint8_t>(v[i]);
+    c.board.imc().limits_changed();
+    return ok();
+}
+
+ControlAnswer set_limits(const Call &c) { return store_limits(c, sts::LIMITS); }
+ControlAnswer set_iris_limits(const Call &c) { return store_limits(c, sts::LIMITS); }
+ControlAnswer set_shutter_limits(const Call &c) { return store_limits(c, sts::LIMITS + 2); }
+ControlAnswer set_gain_limits(const Call &c) { return store_limits(c, sts::LIMITS + 4); }
 ControlAnswer set_focus_switch(const Call &c) { return store_bytes(c, sts::FOCUS_SWITCH, 0, 255); }
-ControlAnswer set_exposure(const Call &c) { return store_bytes(c, sts::IRIS, 0, 255); }
+
+// The current indices, and the exposure's targets with them, so that they
+// stay until the next exposure command.
+ControlAnswer set_exposure(const Call &c)
+{
+    long v[3];
+    std::string bad;
+    if (!numbers(c, 0, 0, 255, v, &bad))
+        return error(bad);
+    c.board.imc().exposure().hold(static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]),
+                                  static_cast<uint8_t>(v[2]));
+    return ok();
+}
 ControlAnswer set_capture(const Call &c) { return store_bytes(c, sts::RESOLUTION, 0, 255); }
 
 ControlAnswer set_temperature(const Call &c)
@@ -171,10 +203,11 @@ constexpr Row ROWS[] = {
     {"serial", 1, ANY, set_serial, "set serial <text>", "the serial id at 0xB0"},
     {"lens_error", 1, 1, set_lens_error, "set lens_error <code>|off", "0x13 = 0x80 with the code in 0x12, or back"},
     {"protector", 1, 1, set_protector, "set protector closed|open|moving|error|<byte>", "0x15"},
-    {"limits", 6, 6, set_limits, "set limits <iris min> <max> <shutter min> <max> <gain min> <max>", "0x46-0x4B"},
-    {"iris_limits", 2, 2, set_iris_limits, "set iris_limits <min> <max>", "0x46-0x47"},
-    {"shutter_limits", 2, 2, set_shutter_limits, "set shutter_limits <min> <max>", "0x48-0x49"},
-    {"gain_limits", 2, 2, set_gain_limits, "set gain_limits <min> <max>", "0x4A-0x4B"},
+    {"limits", 6, 6, set_limits, "set limits <iris min> <max> <shutter min> <max> <gain min> <max>",
+     "0x46-0x4B; the set values 0x52-0x54 and the exposure pulled into them"},
+    {"iris_limits", 2, 2, set_iris_limits, "set iris_limits <min> <max>", "0x46-0x47 (as set limits)"},
+    {"shutter_limits", 2, 2, set_shutter_limits, "set shutter_limits <min> <max>", "0x48-0x49 (as set limits)"},
+    {"gain_limits", 2, 2, set_gain_limits, "set gain_limits <min> <max>", "0x4A-0x4B (as set limits)"},
     {"temperature", 1, 1, set_temperature, "set temperature <degrees>", "0x98 (-128 to 127)"},
     {"daynight_rec", 1, 1, set_daynight_rec, "set daynight_rec day|night|<byte>", "0x61 (0x10, 0x11)"},
     {"revision", 1, 1, set_revision, "set revision <n>", "the running revision (0x08) and the one in flash"},
@@ -182,7 +215,8 @@ constexpr Row ROWS[] = {
     {"hwinfo", 1, 1, set_hwinfo, "set hwinfo <n>", "0x1C-0x1D"},
     {"optics", 3, 3, set_optics, "set optics <focal> <second> <third>", "0x32-0x37"},
     {"focus_switch", 1, 1, set_focus_switch, "set focus_switch <n>", "0x9C"},
-    {"exposure", 3, 3, set_exposure, "set exposure <iris> <shutter> <gain>", "the current indices 0x42-0x44"},
+    {"exposure", 3, 3, set_exposure, "set exposure <iris> <shutter> <gain>",
+     "the current indices 0x42-0x44, and the exposure's targets (they stay)"},
     {"capture", 2, 2, set_capture, "set capture <code> <fps>", "0x16-0x17"},
     {"heartbeat", 1, 1, set_heartbeat, "set heartbeat <n>", "0xA0-0xA1"},
     {"raw", 2, ANY, set_raw, "set raw <offset> <byte>...", "any bytes"},
@@ -190,28 +224,22 @@ constexpr Row ROWS[] = {
 
 ControlAnswer lens_attach(const Call &c)
 {
-    StatusBlock &s = block(c);
-    s[sts::LENS] = 1;
-    s[sts::LENS_STATUS] = 0;
-    if (c.size() > 0)
-        s.set_text(sts::LENS_NAME, sts::LENS_NAME_LEN, c.text_from(0));
-    else if (s.text(sts::LENS_NAME, sts::LENS_NAME_LEN).empty())
-        s.set_text(sts::LENS_NAME, sts::LENS_NAME_LEN, "EF50mm f/1.4 USM");
+    std::string name = c.text_from(0);
+    c.board.imc().attach_lens(c.size() > 0 ? &name : nullptr);
     return ok();
 }
 
 ControlAnswer lens_detach(const Call &c)
 {
-    StatusBlock &s = block(c);
-    s[sts::LENS] = 0;
-    s[sts::LENS_STATUS] = 0;
-    s.set_text(sts::LENS_NAME, sts::LENS_NAME_LEN, "");
+    c.board.imc().detach_lens();
     return ok();
 }
 
 constexpr Row LENS_ROWS[] = {
-    {"attach", 0, ANY, lens_attach, "lens attach [name]", "0x12 = 1 (with the name, or the previous or default one)"},
-    {"detach", 0, 0, lens_detach, "lens detach", "0x12 = 0, the name cleared"},
+    {"attach", 0, ANY, lens_attach, "lens attach [name]",
+     "0x12 = 1 (with the name, or the previous or default one), the lens's optics and focus switch back"},
+    {"detach", 0, 0, lens_detach, "lens detach",
+     "0x12 = 0, the name, optics 0x32-0x37 and focus switch 0x9C cleared; the protector stays"},
 };
 
 }  // namespace

@@ -74,6 +74,14 @@ std::string faults_text(const Faults &f)
     out += "i2c_nack " + flag(f.i2c_nack) + "\n";
     for (const std::string &d : f.missing_devices)
         out += "device " + d + " missing\n";
+    out += "exposure_hunting " + flag(f.exposure_hunting) + "\n";
+    for (unsigned key : f.ignored_commands) {
+        char line[64];
+        uint8_t group = static_cast<uint8_t>(key >> 8);
+        uint8_t item = static_cast<uint8_t>(key);
+        std::snprintf(line, sizeof line, "ignore 0x%02X 0x%02X %s\n", group, item, imc_command_name(group, item));
+        out += line;
+    }
     return out;
 }
 

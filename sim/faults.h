@@ -31,6 +31,9 @@ struct Faults {
     bool fwup_cmplt_never = false;  // FWUP_CMPLT never rises
     bool i2c_nack = false;      // the PMIC does not acknowledge
     std::set<std::string> missing_devices;  // device paths that do not exist
+    bool exposure_hunting = false;  // the current exposure indices never settle
+    // Set commands (group << 8 | item) the IMC accepts but does not apply.
+    std::set<unsigned> ignored_commands;
 };
 
 }  // namespace optad::sim

@@ -22,7 +22,8 @@ constexpr unsigned TYPE_STATUS = 0x00F8;
 
 // How each set command shows in the status block. A plain row stores its
 // value bytes at the offsets given (-1: not stored); a row with a handler
-// does more.
+// does more. The exposure rows also give the exposure control new targets:
+// the current indices 0x42-0x44 then move over the next frames.
 using Effect = void (*)(Imc &imc, const uint8_t *v);
 
 struct CommandRow {
@@ -32,6 +33,7 @@ struct CommandRow {
     int16_t offsets[4];    // where the value bytes show, in order
     Effect effect;         // instead of the plain store
     const char *what;
+    bool exposure = false; // the exposure control takes new targets from it
 };
 
 // The IMC keeps iris, shutter and gain within the limits it reports
@@ -123,16 +125,16 @@ constexpr CommandRow COMMANDS[] = {
     {0x01, 0x06, 2, {NONE}, focus_drive, "focus drive"},
     {0x01, 0x07, 2, {NONE}, ir_focus, "IR focus correction"},
     {0x01, 0x09, 2, {0x2D, 0x2E}, nullptr, "focus window size"},
-    {0x03, 0x00, 1, {0x40}, nullptr, "exposure mode"},
-    {0x03, 0x01, 1, {0x45}, nullptr, "exposure compensation"},
-    {0x03, 0x02, 1, {NONE}, set_iris, "iris"},
-    {0x03, 0x03, 1, {NONE}, set_shutter, "shutter"},
-    {0x03, 0x04, 1, {NONE}, set_gain, "gain"},
-    {0x03, 0x05, 1, {0x4E}, nullptr, "slow shutter"},
+    {0x03, 0x00, 1, {0x40}, nullptr, "exposure mode", true},
+    {0x03, 0x01, 1, {0x45}, nullptr, "exposure compensation", true},
+    {0x03, 0x02, 1, {NONE}, set_iris, "iris", true},
+    {0x03, 0x03, 1, {NONE}, set_shutter, "shutter", true},
+    {0x03, 0x04, 1, {NONE}, set_gain, "gain", true},
+    {0x03, 0x05, 1, {0x4E}, nullptr, "slow shutter", true},
     {0x03, 0x06, 1, {0x41}, nullptr, "metering"},
-    {0x03, 0x07, 1, {0x4F}, nullptr, "AGC limit"},
-    {0x03, 0x0A, 1, {0x4E}, nullptr, "slow shutter 50 Hz"},
-    {0x03, 0x0B, 1, {0x4E}, nullptr, "slow shutter 60 Hz"},
+    {0x03, 0x07, 1, {0x4F}, nullptr, "AGC limit", true},
+    {0x03, 0x0A, 1, {0x4E}, nullptr, "slow shutter 50 Hz", true},
+    {0x03, 0x0B, 1, {0x4E}, nullptr, "slow shutter 60 Hz", true},
     {0x03, 0x11, 2, {0x56, 0x57}, nullptr, "exposure window position"},
     {0x03, 0x12, 2, {0x5C, 0x5D}, nullptr, "exposure window size"},
     {0x04, 0x00, 1, {0x70}, nullptr, "white balance mode"},
@@ -155,6 +157,15 @@ constexpr CommandRow COMMANDS[] = {
     {0x0B, 0x00, 1, {NONE}, vignetting, "vignetting correction"},
     {0x0B, 0x01, 1, {NONE}, aberration, "aberration correction"},
 };
+
+const CommandRow *find_command(uint8_t group, uint8_t item)
+{
+    for (const CommandRow &row : COMMANDS) {
+        if (row.group == group && row.item == item)
+            return &row;
+    }
+    return nullptr;
+}
 
 const char *state_name(Imc::State s)
 {
@@ -181,6 +192,12 @@ const char *upgrade_name(Imc::Upgrade u)
 }
 
 }  // namespace
+
+const char *imc_command_name(uint8_t group, uint8_t item)
+{
+    const CommandRow *row = find_command(group, item);
+    return row != nullptr ? row->what : nullptr;
+}
 
 Imc::Imc(Context &ctx) : ctx_(ctx), flash_revision_(status_.u32(sts::REVISION)) {}
 
@@ -215,6 +232,7 @@ void Imc::stop()
     req_raised_ = false;
     i2n_unread_ = false;
     i2n_min_done_ = false;
+    exposure_.stop();
     for (TimerId id : {TimerId::InitDone, TimerId::I2nRise, TimerId::I2nFall, TimerId::ReqRise,
                        TimerId::ReqFall, TimerId::ReqRenew, TimerId::Heartbeat, TimerId::FocusDone,
                        TimerId::FocusDriveDone, TimerId::FwupWriteDone, TimerId::FwupCmplt,
@@ -253,6 +271,7 @@ bool Imc::on_timer(TimerId id)
         state_ = State::Running;
         if (status_[sts::PROTECTOR] == 2 && !ctx_.faults.protector_stuck)
             status_[sts::PROTECTOR] = protector_target_;  // the protector finishes its travel
+        exposure_.start();
         apply_faults();
         ctx_.lines.drive(Line::InitDone, 1);
         ctx_.note("IMC started: INIT_DONE high, revision %u", flash_revision_);
@@ -306,6 +325,9 @@ bool Imc::on_timer(TimerId id)
         return true;
     case TimerId::RebootDone:
         state_ = State::Off;  // the board starts it again while power and reset allow
+        return true;
+    case TimerId::ExposureFrame:
+        exposure_.frame();
         return true;
     default:
         return false;
@@ -400,6 +422,7 @@ void Imc::apply_faults()
         status_[sts::DAY_NIGHT] = 0x80;
     else if (status_[sts::DAY_NIGHT] == 0x80)
         status_[sts::DAY_NIGHT] = 0;
+    exposure_.faults_changed();
 }
 
 void Imc::set_lens_error(uint8_t code)
@@ -416,6 +439,53 @@ void Imc::clear_lens_error()
         return;
     status_[sts::LENS] = lens_before_error_;
     status_[sts::LENS_STATUS] = 0;
+}
+
+void Imc::detach_lens()
+{
+    bool lens_on = status_[sts::LENS] != 0 || status_[sts::LENS_STATUS] == 0x80;
+    if (lens_on) {
+        std::memcpy(lens_optics_, status_.data() + sts::OPTICS, sizeof lens_optics_);
+        lens_focus_switch_ = status_[sts::FOCUS_SWITCH];
+    }
+    status_[sts::LENS] = 0;
+    status_[sts::LENS_STATUS] = 0;
+    status_[sts::LENS_DRIVE] = 0;
+    status_.set_text(sts::LENS_NAME, sts::LENS_NAME_LEN, "");
+    std::memset(status_.data() + sts::OPTICS, 0, sizeof lens_optics_);
+    status_[sts::FOCUS_SWITCH] = 0;
+    // The sunlight protector stays where it is: closing it is the main
+    // board's decision.
+}
+
+void Imc::attach_lens(const std::string *name)
+{
+    bool was_off = status_[sts::LENS] == 0 && status_[sts::LENS_STATUS] != 0x80;
+    status_[sts::LENS] = 1;
+    status_[sts::LENS_STATUS] = 0;
+    if (name != nullptr)
+        status_.set_text(sts::LENS_NAME, sts::LENS_NAME_LEN, *name);
+    else if (status_.text(sts::LENS_NAME, sts::LENS_NAME_LEN).empty())
+        status_.set_text(sts::LENS_NAME, sts::LENS_NAME_LEN, "EF50mm f/1.4 USM");
+    if (!was_off)
+        return;
+    static constexpr uint8_t NO_OPTICS[sizeof lens_optics_] = {};
+    if (std::memcmp(status_.data() + sts::OPTICS, NO_OPTICS, sizeof NO_OPTICS) == 0)
+        std::memcpy(status_.data() + sts::OPTICS, lens_optics_, sizeof lens_optics_);
+    if (status_[sts::FOCUS_SWITCH] == 0)
+        status_[sts::FOCUS_SWITCH] = lens_focus_switch_;
+}
+
+void Imc::limits_changed()
+{
+    static constexpr int SETTINGS[] = {0x52, 0x53, 0x54};
+    for (int i = 0; i < 3; ++i) {
+        uint8_t lo = status_[sts::LIMITS + 2 * i];
+        uint8_t hi = status_[sts::LIMITS + 2 * i + 1];
+        uint8_t &v = status_[SETTINGS[i]];
+        v = v < lo ? lo : (v > hi ? hi : v);
+    }
+    exposure_.retarget();
 }
 
 void Imc::move_protector(uint8_t target)
@@ -621,25 +691,33 @@ void Imc::command(const uint8_t *f, unsigned length)
         ctx_.note("IMC boot loader ignores command group 0x%02X item 0x%02X", group, item);
         return;
     }
-    for (const CommandRow &row : COMMANDS) {
-        if (row.group != group || row.item != item)
-            continue;
-        if (n != row.n) {
-            ctx_.violation("imc: %s command with %u value bytes, expected %u", row.what, n, row.n);
-            return;
-        }
-        const uint8_t *v = f + 12;
-        if (row.effect != nullptr) {
-            row.effect(*this, v);
-        } else {
-            for (unsigned i = 0; i < n; ++i) {
-                if (row.offsets[i] >= 0)
-                    status_[row.offsets[i]] = v[i];
-            }
-        }
+    const CommandRow *row = find_command(group, item);
+    if (row == nullptr) {
+        ctx_.violation("imc: unknown command group 0x%02X item 0x%02X", group, item);
         return;
     }
-    ctx_.violation("imc: unknown command group 0x%02X item 0x%02X", group, item);
+    if (n != row->n) {
+        ctx_.violation("imc: %s command with %u value bytes, expected %u", row->what, n, row->n);
+        return;
+    }
+    // A well-formed frame the IMC takes and then does not act on (fault
+    // ignore): nothing in the status block shows it.
+    if (ctx_.faults.ignored_commands.count(static_cast<unsigned>(group) << 8 | item) != 0) {
+        if (ctx_.verbose)
+            ctx_.note("IMC does not apply the %s command (fault)", row->what);
+        return;
+    }
+    const uint8_t *v = f + 12;
+    if (row->effect != nullptr) {
+        row->effect(*this, v);
+    } else {
+        for (unsigned i = 0; i < n; ++i) {
+            if (row->offsets[i] >= 0)
+                status_[row->offsets[i]] = v[i];
+        }
+    }
+    if (row->exposure)
+        exposure_.retarget();
 }
 
 void Imc::firmware_message(const uint8_t *f, uint32_t len, bool has_rx)
@@ -738,6 +816,7 @@ std::string Imc::describe() const
     out += "\nimc_revision " + std::to_string(status_.u32(sts::REVISION));
     out += "\nflash_revision " + std::to_string(flash_revision_);
     out += "\nfw_received " + std::to_string(fw_received_) + "\n";
+    out += exposure_.describe();
     return out;
 }
 

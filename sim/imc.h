@@ -5,6 +5,7 @@
 #pragma once
 
 #include "sim/context.h"
+#include "sim/exposure.h"
 #include "sim/spi_bus.h"
 #include "sim/status_block.h"
 
@@ -12,6 +13,10 @@
 #include <string>
 
 namespace optad::sim {
+
+// The name of the set command of this group and item ("iris"), or null
+// when the IMC has no such command.
+const char *imc_command_name(uint8_t group, uint8_t item);
 
 class Imc final : public SpiTarget {
 public:
@@ -57,6 +62,7 @@ public:
     Context &context() { return ctx_; }
     StatusBlock &status() { return status_; }
     const StatusBlock &status() const { return status_; }
+    Exposure &exposure() { return exposure_; }
     // The revision in the IMC's flash: it runs after the next start.
     uint32_t flash_revision() const { return flash_revision_; }
     void set_flash_revision(uint32_t revision) { flash_revision_ = revision; }
@@ -74,6 +80,16 @@ public:
     // until it is cleared (then 0x12 shows the lens again).
     void set_lens_error(uint8_t code);
     void clear_lens_error();
+    // The lens comes off: 0x12 = 0, and what the lens reports (its name,
+    // its optics values, its focus switch) goes with it. A lens put on
+    // reports its name (the given one, else the previous or the default
+    // one) and, where nothing was set meanwhile, the optics values and focus
+    // switch of the lens that came off.
+    void detach_lens();
+    void attach_lens(const std::string *name);
+    // The limits 0x46-0x4B changed: the IMC pulls its set values 0x52-0x54
+    // into them, and its exposure follows.
+    void limits_changed();
 
     std::string describe() const;
 
@@ -98,11 +114,14 @@ private:
 
     Context &ctx_;
     StatusBlock status_;
+    Exposure exposure_{ctx_, status_};
     State state_ = State::Off;
     Mode mode_ = Mode::Normal;
     uint32_t flash_revision_;
     uint8_t protector_target_ = 0;
     uint8_t lens_before_error_ = 1;
+    uint8_t lens_optics_[6] = {};    // 0x32-0x37 of the lens that came off
+    uint8_t lens_focus_switch_ = 0;  // 0x9C of the lens that came off
     bool req_raised_ = false;  // REQ rose since the previous exchange
     bool i2n_unread_ = false;    // I2N rose and no status block was read since
     bool i2n_min_done_ = false;  // I2N has been high for i2n_pulse_ms

@@ -28,6 +28,7 @@ enum class TimerId {
     RebootDone,       // the IMC restarts after a system reset command
     InterruptsFlush,  // rewrite /proc/interrupts with the new counts
     Sequence,         // next step of a power sequence run by the control interface
+    ExposureFrame,    // the next sensor frame of a moving (or hunting) exposure
     Count,
 };
 

@@ -374,5 +374,56 @@ TEST_F(SimImc, FirmwareUpgradeAnswersNotOk)
     EXPECT_EQ(sim.ctl("show gpio").find("imc_fwup_cmplt in 1"), std::string::npos);
 }
 
+// What a parameter sender sees of an ignored command: the frame goes out
+// and is logged, the IMC raises no objection, and the status block never
+// shows it, however often it is sent.
+TEST_F(SimImc, AnIgnoredCommandIsTakenButNeverShows)
+{
+    ASSERT_TRUE(sim.ok("fault ignore 0x07 0x00 on"));  // sharpness
+    for (int i = 0; i < 3; ++i) {
+        std::vector<uint8_t> s = command(0x07, 0x00, {5});
+        ASSERT_EQ(s.size(), 512u);
+        EXPECT_EQ(s[0x80], 3) << "send " << i + 1;
+    }
+    EXPECT_EQ(violations(), "");
+    std::string log = sim.ctl("log imc");
+    size_t sends = 0;
+    for (size_t at = log.find("0025000d001000050400070005\n"); at != std::string::npos;
+         at = log.find("0025000d001000050400070005\n", at + 1))
+        ++sends;
+    EXPECT_EQ(sends, 3u);
+    EXPECT_NE(sim.ctl("show faults").find("ignore 0x07 0x00 sharpness\n"), std::string::npos);
+
+    ASSERT_TRUE(sim.ok("fault clear"));
+    EXPECT_EQ(command(0x07, 0x00, {5})[0x80], 5);
+}
+
+// The current exposure indices over the link: they move after an exposure
+// command and settle; hunting keeps them changing.
+TEST_F(SimImc, ExposureIndicesMoveSettleAndHunt)
+{
+    ASSERT_TRUE(sim.ok("config exposure_step_ms 5"));
+    command(0x03, 0x03, {30});
+    command(0x03, 0x00, {5});  // shutter priority at index 30: gain 22 makes up for it
+    EXPECT_TRUE(sim.wait_for("show status 0x42 3", "08 1e 16", 5000));
+    EXPECT_TRUE(sim.wait_for("show state", "exposure steady\n", 2000));
+    std::vector<uint8_t> s = imc_status(fd, req);
+    ASSERT_EQ(s.size(), 512u);
+    EXPECT_EQ(s[0x43], 30);
+    EXPECT_EQ(s[0x44], 22);
+
+    ASSERT_TRUE(sim.ok("fault exposure_hunting on"));
+    std::string first = sim.ctl("show status 0x43 2");
+    bool changed = false;
+    for (int i = 0; i < 200 && !changed; ++i) {
+        usleep(10000);
+        changed = sim.ctl("show status 0x43 2") != first;
+    }
+    EXPECT_TRUE(changed);
+    ASSERT_TRUE(sim.ok("fault exposure_hunting off"));
+    EXPECT_TRUE(sim.wait_for("show status 0x42 3", "08 1e 16", 5000));
+    EXPECT_EQ(violations(), "");
+}
+
 }  // namespace
 }  // namespace optad::test
