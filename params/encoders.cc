@@ -265,7 +265,8 @@ int diaphragm(encoding &e)
     return 0;
 }
 
-// The lowest allowed index is the longest allowed exposure.
+// The lowest allowed index is the longest allowed exposure; a time that is
+// no shutter speed takes it as well.
 int shutter(encoding &e)
 {
     int index = shutter_time_to_index(param_get_int_value(PARAM_SHUTTER));
