@@ -8,6 +8,7 @@
 #include "imc/spi.h"
 #include "imc/status_block.h"
 #include "params/capture_settings.h"
+#include "params/status_check.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 
@@ -211,7 +212,7 @@ void jt_restart_imc()
     // next parameter sync opens it again.
     imc_gate_close();
     OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_RESTART_IMC - Restarting IMC from Main Loop\n");
-    daemon_ops.reset_heart_beat_watch();
+    reset_heart_beat_watch();
     ds.imc_ready.store(0);
     ds.status_polling = 0;
     int result = daemon_ops.shutdown(ds.imc_restart, ds.skip_reset);
@@ -340,7 +341,7 @@ bool poll_camera_status()
         return false;
     if (daemon_ops.request_camera_status() < 0)
         OPTAD_LOG_ERROR("ERROR:optad:main_loop - Something went wrong when requesting Camera Status!\n");
-    else if (daemon_ops.check_camera_status() < 0)
+    else if (check_camera_status() < 0)
         OPTAD_LOG_ERROR("ERROR:optad:main_loop - Check Camera Status failed!\n");
     return true;
 }

@@ -5,7 +5,6 @@
 #include "board/poe_client.h"
 #include "board/power_sequence.h"
 #include "config/param_settings.h"
-#include "daemon/unavailable.h"
 #include "dbus/image_control_dbus.h"
 #include "dbus/imc_control_dbus.h"
 #include "dbus/legacy_generator.h"
@@ -14,7 +13,9 @@
 #include "imc/buffer.h"
 #include "imc/firmware.h"
 #include "imc/spi.h"
+#include "params/send_param.h"
 #include "params/status_request.h"
+#include "params/stream_wait.h"
 #include "video/datacache.h"
 #include "video/morvel6.h"
 
@@ -22,10 +23,6 @@ namespace optad {
 
 namespace {
 
-namespace na = unavailable;
-
-// Real functions where their module is in the daemon; the rest report that
-// they are not available yet.
 constexpr DaemonOps default_ops = {
     // start-up and teardown
     .param_init = param_init,
@@ -35,7 +32,6 @@ constexpr DaemonOps default_ops = {
     .spi_open_and_init = spi_open_and_init,
     .spi_close = spi_close,
     .image_control_wait_start = image_control_wait_start,
-    .capture_mode_init = na::capture_mode_init,
     .gpio_power_good = gpio_power_good,
     .gpio_init_done = gpio_init_done,
     .gpio_i2n_int = gpio_i2n_int,
@@ -44,7 +40,6 @@ constexpr DaemonOps default_ops = {
     .write_sensor_datacache = write_sensor_datacache,
     .write_limits_datacache = write_limits_datacache,
     .datacache_api_optics_type = datacache_api_optics_type,
-    .update_lens_cache = na::update_lens_cache,
     .poe_client_start = poe_client_start,
     .set_stream_morvel6 = set_stream_morvel6,
 
@@ -64,16 +59,14 @@ constexpr DaemonOps default_ops = {
     .shutdown = shutdown,
     .check_firmware_version = check_firmware_version,
     .firmware_upgrade = firmware_upgrade,
-    .wait_for_dtct_strm = na::wait_for_dtct_strm,
+    .wait_for_dtct_strm = wait_for_dtct_strm,
     .set_black_video_morvel6 = set_black_video_morvel6,
     .request_camera_status = request_camera_status,
-    .check_camera_status = na::check_camera_status,
     .print_camera_status = buffer_print_camera_status,
     .overlay_set_condition = overlay_set_condition,
-    .send_param = na::send_param,
+    .send_param = send_param,
     .test_read_chunk_datacache = test_read_chunk_datacache,
     .print_fpga_status = print_fpga_status,
-    .reset_heart_beat_watch = na::reset_heart_beat_watch,
 };
 
 }  // namespace

@@ -1,12 +1,16 @@
 // The operations of other modules that start-up, the D-Bus listener thread
 // and the main loop call, gathered in one table of function pointers.
 //
-// The daemon's spine calls every outside operation through daemon_ops, so
+// The daemon's spine calls these outside operations through daemon_ops, so
 // that a test can put fakes in place of the hardware, the IMC and the D-Bus
-// peers and drive the main loop job by job. The default table points at the
-// real functions; an operation whose module is not in the daemon yet points
-// at its "not available" version (unavailable.h), which logs one ERROR line
-// and reports failure.
+// peers and drive the main loop job by job: what goes through the table is
+// what talks to the module, the board or another process (power sequences,
+// firmware, the IMC link, the video bridge and video input, the data cache,
+// the D-Bus services and the listener threads), whose results a test of the
+// loop must be able to force. Parameter control's own logic (the status
+// checks, the start-up sync, the capture-mode set-up, the lens cache) is
+// called directly; its tests run it on the fake hardware seam and the
+// simulator. The default table points at the real functions.
 #pragma once
 
 #include "params/sdl.h"
@@ -36,7 +40,6 @@ struct DaemonOps {
     // Nonzero once the image pipeline service has announced itself, 0
     // after its time-out.
     int (*image_control_wait_start)();
-    void (*capture_mode_init)();
     // The GPIO listener thread bodies (null argument).
     GThreadFunc gpio_power_good;
     GThreadFunc gpio_init_done;
@@ -47,8 +50,6 @@ struct DaemonOps {
     int (*write_sensor_datacache)(int shutter, int gain, int iris);
     int (*write_limits_datacache)(const sdl_limits &limits);
     int (*datacache_api_optics_type)(int f, int second, int third);
-    // Publishes the lens name (null: none) in the status cache.
-    int (*update_lens_cache)(const char *lens_name);
     // Nonzero when registered with the power budget service and power was
     // requested.
     int (*poe_client_start)();
@@ -81,9 +82,6 @@ struct DaemonOps {
     void (*set_black_video_morvel6)(int on);
     // One camera status exchange into recv_buf; negative on failure.
     int (*request_camera_status)();
-    // Fault checks, confirmations and the start-up sync on recv_buf;
-    // negative on failure.
-    int (*check_camera_status)();
     // Hex dump of recv_buf.
     void (*print_camera_status)();
     // Overlay condition kind 0, 1 or 2 (2: upgrade in progress); value 0
@@ -96,8 +94,6 @@ struct DaemonOps {
     int (*send_param)(int job);
     void (*test_read_chunk_datacache)();
     int (*print_fpga_status)();
-    // Sets the status monitor's heart-beat timer back to "not started".
-    void (*reset_heart_beat_watch)();
 };
 
 // The table in use.

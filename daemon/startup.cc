@@ -7,7 +7,9 @@
 #include "daemon/ops.h"
 #include "daemon/process_state.h"
 #include "imc/status_block.h"
+#include "params/lens_cache.h"
 #include "params/sdl.h"
+#include "params/startup_sync.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 
@@ -111,7 +113,7 @@ int daemon_start()
     if (daemon_ops.image_control_wait_start() == 0)
         return -1;
 
-    daemon_ops.capture_mode_init();
+    capture_mode_init();
 
     // A listener that cannot be started is logged and its line is not
     // watched, as when the listener itself fails to set up its line.
@@ -127,7 +129,7 @@ int daemon_start()
                                       scam_sts[STS_IRIS_INDEX]);
     daemon_ops.write_limits_datacache(s_sdl);
     daemon_ops.datacache_api_optics_type(-1, -1, -1);
-    daemon_ops.update_lens_cache(nullptr);
+    update_lens_cache(nullptr);
     OPTAD_LOG_DEBUG("DEBUG:optad:main - Created datacache (sensor_data)\n");
 
     // Registers with the power budget service and requests power; on

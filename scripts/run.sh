@@ -85,14 +85,22 @@ wait_for_log "Created datacache" || true
 # checks the power, powers the module up, takes its first interrupt and
 # checks (and if need be upgrades) the IMC's firmware.
 wait_for_log "OPTAD_STARTUP_UPDATE_PARAMS" || true
+# The first status poll starts the parameter sync: every parameter is sent
+# to the IMC and confirmed against its status block, then the daemon waits
+# for the video stream and is running.
+wait_for_log "OPTAD state changed to OPTAD_STARTUP_DONE" || true
 sleep 0.5
 echo "-- the power budget service saw:"
 gdbus call --system --dest com.tavik.PowerControl.Consumer \
   --object-path /com/tavik/PowerControl/Consumer --method org.freedesktop.DBus.Mock.GetCalls |
   sed 's/), (/),\n  (/g'
-echo "-- the daemon's log so far (without the status polls):"
-grep -v 'spi_check_req_timer\|unavailable\|Check Camera Status\|^optad: [0-9A-F][0-9A-F] \|^optad:    00' "$log" |
+echo "-- the daemon's log up to the parameter sync (without the status polls):"
+sed '/OPTAD_STARTUP_UPDATE_PARAMS/q' "$log" |
+  grep -v 'spi_check_req_timer\|Check Camera Status\|^optad: [0-9A-F][0-9A-F] \|^optad:    00' |
   sed 's/^/  /' | head -n 80
+echo "-- the parameter sync: what was sent and confirmed, and the state changes:"
+grep 'Successfully sent command for\|Confirmed\|Got no feedback\|OPTAD state changed' "$log" |
+  sed 's/^/  /' | head -n 100
 
 section "What the simulated module saw of the power-up"
 echo "-- GPIO writes (time in us since the simulator started):"
@@ -101,25 +109,35 @@ echo "-- PMIC writes (slave, register, value):"
 "$bin/optad-sim" ctl log i2c | grep -v '^ctl ' | sed 's/^/  /'
 echo "-- firmware messages received: $("$bin/optad-sim" ctl log imc | grep -c '^fw ' || true)"
 echo "-- $OPTAD_ROOT/var/run/optad/imc_status: $(cat "$OPTAD_ROOT/var/run/optad/imc_status" 2>/dev/null || echo '(none)')"
+echo "-- set-parameter frames the IMC received in the sync: $("$bin/optad-sim" ctl log imc | grep -c '^....00..0010' || true)"
+echo "-- video: $("$bin/optad-sim" ctl show cam0 | grep -i 'black\|stream' | tr '\n' ' ')"
 echo "-- violations the simulator logged: $("$bin/optad-sim" ctl log violations | wc -l)"
 
 section "The parameter service: gdbus introspect"
 gdbus introspect --system --dest com.tavik.ImcControl --object-path /com/tavik/ImcControl |
   sed -n '/interface com.tavik.Configuration.Legacy/,/^  };/p'
 
-section "One SetProperties call and the PropertiesChanged it produces"
+section "One SetProperties call: PropertiesChanged, the frames on the wire, the IMC's confirmation"
 gdbus monitor --system --dest com.tavik.ImcControl >"$OPTAD_ROOT/monitor.out" 2>&1 &
 monitor_pid=$!
 sleep 0.5
+"$bin/optad-sim" ctl clear imc >/dev/null
+lines_before=$(wc -l <"$log")
 echo "\$ gdbus call --system --dest com.tavik.ImcControl --object-path /com/tavik/ImcControl \\"
 echo "    --method com.tavik.Configuration.Legacy.SetProperties com.tavik.Configuration.Legacy \"[('Brightness', <70>), ('WhiteBalance', <b'sodium'>)]\""
 gdbus call --system --dest com.tavik.ImcControl --object-path /com/tavik/ImcControl \
   --method com.tavik.Configuration.Legacy.SetProperties com.tavik.Configuration.Legacy \
   "[('Brightness', <70>), ('WhiteBalance', <b'sodium'>)]"
-sleep 0.5
+sleep 1
 kill "$monitor_pid" 2>/dev/null || true
 monitor_pid=
 grep -A1 PropertiesChanged "$OPTAD_ROOT/monitor.out" | grep -v '^--$' || echo "(no signal seen)"
+echo "-- set-parameter frames the IMC received (bytes 10-11 group and item, 12 on the value):"
+"$bin/optad-sim" ctl log imc | grep -v '^00f8' | sed 's/^/  /'
+echo "-- what the IMC's status block shows now (0x45 exposure compensation, 0x70 white balance):"
+echo "  0x45: $("$bin/optad-sim" ctl show status 0x45 1)  0x70: $("$bin/optad-sim" ctl show status 0x70 1)"
+echo "-- the daemon's confirmations:"
+tail -n +"$((lines_before + 1))" "$log" | grep 'Successfully sent\|Confirmed\|Going to send' | sed 's/^/  /'
 
 section "The overlays captiond received, in order"
 gdbus call --system --dest com.tavik.PrioritizedTextOverlay \

@@ -2,6 +2,7 @@
 
 #include "daemon/main_loop.h"
 #include "daemon/ops.h"
+#include "imc/spi.h"
 #include "imc/status_block.h"
 
 #include <cstring>
@@ -29,6 +30,9 @@ void DaemonTest::SetUp()
     imc_buffers.recv_buf = fakes().recv_buf;
     s_capture = capture_settings_initial();
     std::memset(scam_sts, 0, sizeof scam_sts);
+    // The real status checks read the link's own reply buffer.
+    std::memset(spi_recv_buffer(), 0, SPI_BUFFER_SIZE);
+    std::memset(spi_send_buffer(), 0, SPI_BUFFER_SIZE);
     clock_set_source(&clock);
     job_list_lock();
     locked = true;

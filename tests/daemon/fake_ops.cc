@@ -65,7 +65,6 @@ DaemonOps make_fake_ops()
         record("image_control_wait_start");
         return fakes().image_control_wait_start_result;
     };
-    ops.capture_mode_init = [] { record("capture_mode_init"); };
     ops.gpio_power_good = [](gpointer) { return listener("gpio_power_good"); };
     ops.gpio_init_done = [](gpointer) { return listener("gpio_init_done"); };
     ops.gpio_i2n_int = [](gpointer) { return listener("gpio_i2n_int"); };
@@ -86,11 +85,6 @@ DaemonOps make_fake_ops()
         record("datacache_api_optics_type");
         fakes().datacache_args.push_back({f, second, third});
         return 0;
-    };
-    ops.update_lens_cache = [](const char *name) {
-        record("update_lens_cache");
-        fakes().lens_cache_arg = name;
-        return 1;
     };
     ops.poe_client_start = [] {
         record("poe_client_start");
@@ -153,10 +147,6 @@ DaemonOps make_fake_ops()
         record("request_camera_status");
         return take(fakes().request_camera_status, 0);
     };
-    ops.check_camera_status = [] {
-        record("check_camera_status");
-        return fakes().check_camera_status_result;
-    };
     ops.print_camera_status = [] { record("print_camera_status"); };
     ops.overlay_set_condition = [](int kind, int value) {
         record("overlay_set_condition");
@@ -173,7 +163,6 @@ DaemonOps make_fake_ops()
         record("print_fpga_status");
         return 0;
     };
-    ops.reset_heart_beat_watch = [] { record("reset_heart_beat_watch"); };
     return ops;
 }
 

@@ -26,7 +26,6 @@ struct FakeOps {
     int check_firmware_version_result = -2;
     int firmware_upgrade_result = 0;
     int wait_for_dtct_strm_result = 0;
-    int check_camera_status_result = 0;
     int spi_open_result = 0;
     int image_control_wait_start_result = 1;
     int poe_client_start_result = 1;
@@ -42,7 +41,6 @@ struct FakeOps {
     std::vector<int> black_video_args;
     std::vector<int> stream_args;
     std::vector<std::vector<int>> datacache_args;    // sensor, then optics
-    const char *lens_cache_arg = "not called";
     std::vector<std::string> thread_names;           // of the threads that ran a listener body
     std::string dbus_thread_name;                    // of the thread that started the service
 

@@ -3,6 +3,8 @@
 // poll and the wait.
 #include "daemon/jobs.h"
 #include "daemon/main_loop.h"
+#include "imc/spi.h"
+#include "imc/status_block.h"
 #include "platform/log.h"
 #include "tests/daemon/daemon_fixture.h"
 
@@ -437,7 +439,7 @@ TEST_F(Recovery, RestartClosesTheGateStopsPollingAndPowersUpAgain)
     main_loop_run_job(JT_RESTART_IMC);
 
     EXPECT_TRUE(imc_gate_is_closed());
-    EXPECT_EQ(fakes().calls, (std::vector<std::string>{"reset_heart_beat_watch", "shutdown"}));
+    EXPECT_EQ(fakes().calls, (std::vector<std::string>{"shutdown"}));
     EXPECT_EQ(fakes().shutdown_args, (Args{{0, 1}}));
     EXPECT_EQ(daemon_state.skip_reset, 0);
     EXPECT_EQ(daemon_state.imc_ready.load(), 0);
@@ -544,7 +546,9 @@ TEST_F(IdlePoll, PollsOnlyWhileReadyAndPolling)
         daemon_state.status_polling = c.polling;
         EXPECT_EQ(work(), c.polls);
         EXPECT_EQ(fakes().count("request_camera_status"), c.polls ? 1 : 0);
-        EXPECT_EQ(fakes().count("check_camera_status"), c.polls ? 1 : 0);
+        // The status check ran on the reply (an empty one here).
+        EXPECT_EQ(log.count_containing("Received empty Camera Status!"), c.polls ? 1 : 0);
+        log.clear();
     }
 }
 
@@ -554,24 +558,19 @@ TEST_F(IdlePoll, FailuresAreLogged)
     daemon_state.status_polling = 1;
     fakes().request_camera_status = {-1};
     EXPECT_TRUE(work());
-    EXPECT_EQ(fakes().count("check_camera_status"), 0);
+    EXPECT_FALSE(log.contains("Received empty Camera Status!")) << "no check after a failed request";
     EXPECT_EQ(log.count("ERROR:optad:main_loop - Something went wrong when requesting Camera Status!\n"), 1);
-
-    fakes().check_camera_status_result = -1;
-    EXPECT_TRUE(work());
-    EXPECT_EQ(log.count("ERROR:optad:main_loop - Check Camera Status failed!\n"), 1);
 }
 
 TEST_F(IdlePoll, JobsQueuedByTheCheckWaitForTheNextPass)
 {
     daemon_state.imc_ready.store(1);
     daemon_state.status_polling = 1;
-    daemon_ops.check_camera_status = [] {
-        queue_job_locked(JT_FPGA_ERROR);
-        return 0;
-    };
+    // The reply shows an IR-cut filter error: the check queues JT_ERROR,
+    // which waits for the next pass.
+    spi_recv_buffer()[STS_DAY_NIGHT_STATE] = STS_IR_CUT_ERROR;
     EXPECT_TRUE(work());
-    EXPECT_EQ(jobs(), Jobs{JT_FPGA_ERROR});
+    EXPECT_EQ(jobs(), Jobs{JT_ERROR});
 }
 
 TEST_F(IdlePoll, PollingWaitsOnePollInterval)

@@ -97,9 +97,10 @@ TEST_F(Startup, FullStartEndsWithThePowerCheckQueued)
 
     EXPECT_EQ(main_thread_calls(),
               (Calls{"param_init", "events_init", "spi_open_and_init", "image_control_wait_start",
-                     "capture_mode_init", "legacy_generate(0,0,0,0,0,0)", "open_datacache", "write_sensor_datacache",
-                     "write_limits_datacache", "datacache_api_optics_type", "update_lens_cache",
-                     "poe_client_start"}));
+                     "legacy_generate(0,0,0,0,0,0)", "open_datacache", "write_sensor_datacache",
+                     "write_limits_datacache", "datacache_api_optics_type", "poe_client_start"}));
+    // The lens name is published as unknown until the module reports one.
+    EXPECT_EQ(root.read("/var/run/valuepool/LENS"), "INFO=Unknown\n");
     EXPECT_EQ(dbus_thread_calls(), (Calls{"imc_control_start", "image_control_dbus_watch",
                                           "rotation_service_dbus_watch", "event_handler_dbus_watch_captiond"}));
 
@@ -117,7 +118,6 @@ TEST_F(Startup, FullStartEndsWithThePowerCheckQueued)
     // The status copy is cleared before the data cache is filled from it.
     EXPECT_TRUE(std::all_of(scam_sts, scam_sts + sizeof scam_sts, [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(fakes().datacache_args, (std::vector<std::vector<int>>{{0, 0, 0}, {-1, -1, -1}}));
-    EXPECT_EQ(fakes().lens_cache_arg, nullptr);
     EXPECT_EQ(imc_buffers.send_buf, fakes().send_buf);
     EXPECT_EQ(imc_buffers.recv_buf, fakes().recv_buf);
     EXPECT_EQ(optad_start_time_s, 123);
@@ -165,7 +165,7 @@ TEST_F(Startup, WithoutTheImagePipelineServiceNothingIsPowered)
     EXPECT_EQ(daemon_threads.power_good, nullptr);
     EXPECT_EQ(daemon_threads.init_done, nullptr);
     EXPECT_EQ(daemon_threads.i2n_int, nullptr);
-    EXPECT_EQ(fakes().count("capture_mode_init"), 0);
+    EXPECT_EQ(fakes().count("legacy_generate(0,0,0,0,0,0)"), 0);
     EXPECT_EQ(fakes().count("poe_client_start"), 0);
     EXPECT_TRUE(job_list.empty());
 }
