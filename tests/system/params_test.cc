@@ -278,7 +278,11 @@ const std::vector<PropertyCase> &property_cases()
 
 TEST(PropertyControl, EveryPropertySendsItsCommandAndTheStatusConfirmsIt)
 {
-    RunningModule module;
+    // A one-shot focus run of 1 s: the IMC shows it running for several
+    // polls even when a slow build's main loop takes its time to poll.
+    ModuleSetup setup;
+    setup.simulator_args = {"--set", "focus_oneshot_ms=1000"};
+    RunningModule module(setup);
     ASSERT_TRUE(module.ready());
     DaemonRig &rig = module.rig();
     Simulator &sim = module.sim();
