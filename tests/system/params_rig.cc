@@ -126,7 +126,8 @@ bool optad_logged_times(Rig &rig, const std::string &fragment, int n, int timeou
     return rig.iterate_until([&] { return optad_log_count(rig, fragment) >= n; }, scaled_ms(timeout_ms));
 }
 
-RunningModule::RunningModule(const ModuleSetup &module) : rig_(all_peers(), Board::DC, module)
+RunningModule::RunningModule(const ModuleSetup &module, const std::vector<PeerStart> &peers)
+    : rig_(peers, Board::DC, module)
 {
     ready_ = rig_.ok() && optad_logged(rig_, STARTUP_DONE, 60000);
     if (rig_.ok() && !ready_)

@@ -64,12 +64,13 @@ std::vector<SimEvent> stamped_command_frames(Simulator &sim);
 // Waits until the daemon logged fragment at least n times (bounded, scaled).
 bool optad_logged_times(Rig &rig, const std::string &fragment, int n, int timeout_ms);
 
-// A rig on a DC board (no power budget needed) with every peer, optionally
-// with simulator commands before optad starts, that has reached
+// A rig on a DC board (no power budget needed) with the given peers (all
+// four with their defaults unless told), optionally with simulator commands
+// before optad starts, that has reached
 // OPTAD_STARTUP_DONE once. ready() tells whether it did.
 class RunningModule {
 public:
-    explicit RunningModule(const ModuleSetup &module = {});
+    explicit RunningModule(const ModuleSetup &module = {}, const std::vector<PeerStart> &peers = all_peers());
     bool ready() const { return ready_; }
     DaemonRig &rig() { return rig_; }
     Simulator &sim() { return rig_.sim(); }

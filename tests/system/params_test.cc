@@ -128,6 +128,83 @@ TEST(StartUpPush, AnotherCaptureModeIsSetAloneAndTheModuleRestartedInIt)
     EXPECT_EQ(sim.violations(), "");
 }
 
+// The push follows the configuration: flicker reduction on 60 Hz mains
+// (exposure code 7, the 60 Hz slow shutter item 0x0B with 1/30 s = code 9),
+// manual white balance (job 25 instead of 24), and a fixed night setting
+// (auto day/night off, then night: job 37 joins the push).
+TEST(StartUpPush, ThePushFollowsTheConfiguration)
+{
+    ModuleSetup setup;
+    setup.files = {{"/etc/optad/optad.conf", "[General]\nVersion=1\n"
+                                             "[ImageSource.I0.Sensor]\nExposure=flickerreduced\n"
+                                             "MaxExposureTime=33333\nWhiteBalanceManual=yes\n"
+                                             "[ImageSource.I0.DayNight]\nIrCutFilter=no\n"
+                                             "[ImageSource.I0]\nCaptureFrequency=60Hz\n"}};
+    RunningModule module(setup, all_peers({{Peer::Framerd, R"({"CaptureFrequency": "60Hz"})"}}));
+    ASSERT_TRUE(module.ready());
+    DaemonRig &rig = module.rig();
+    Simulator &sim = module.sim();
+
+    std::vector<JobFrame> expected;
+    for (const JobFrame &j : startup_push(true)) {
+        switch (j.job) {
+        case 12:
+            expected.push_back({12, 0x03, 0x00, {0x07}, "Confirmed Exposure change: scam_sts[0x40]=0x07, recv_buf[0x40]=0x07"});
+            break;
+        case 24:
+            expected.push_back({25, 0x04, 0x00, {0x02},
+                                "Confirmed White Balance Mode set to Manual: scam_sts[0x70]=0x02, recv_buf[0x70]=0x02"});
+            break;
+        case 36:
+            expected.push_back({36, 0x05, 0x00, {0x00}, "Confirmed Auto Day/Night mode: scam_sts[0x60]=0x00, recv_buf[0x60]=0x00"});
+            expected.push_back({37, 0x05, 0x01, {0x01}, "Confirmed Day/Night mode: scam_sts[0x66]=0x01, recv_buf[0x66]=0x01"});
+            break;
+        case 17:
+            expected.push_back({19, 0x03, 0x0B, {0x09},
+                                "Confirmed slow shutter speed 60Hz change: scam_sts[0x4e]=0x09, recv_buf[0x4e]=0x09"});
+            break;
+        default:
+            expected.push_back(j);
+        }
+    }
+    EXPECT_EQ(command_frames(sim), frames_of(expected));
+    expect_every_job_confirmed_once(rig, expected);
+    EXPECT_EQ(imc_get_text(rig, "MaxExposureTime"), "33333");
+    EXPECT_EQ(sim.ctl("show status 0x66 1"), "01\n") << "night";
+    EXPECT_EQ(sim.violations(), "");
+}
+
+// framerd switches the capture mode of a running camera: the IMC gets the
+// new mode, is restarted in it, and gets the whole push again.
+TEST(StartUpPush, ACaptureModeChangeOfTheRunningCameraRestartsTheModuleInIt)
+{
+    RunningModule module;
+    ASSERT_TRUE(module.ready());
+    DaemonRig &rig = module.rig();
+    Simulator &sim = module.sim();
+    ASSERT_TRUE(sim.ok("clear imc"));
+
+    g_autoptr(GVariant) reply = rig.peer(Peer::Framerd).control("SetCaptureMode", g_variant_new("(i)", 3));
+    ASSERT_NE(reply, nullptr);
+    ASSERT_TRUE(optad_logged_times(rig, STARTUP_DONE, 2, 60000));
+
+    // Mode 3: 3840 x 2880, code 0x61 at 15 fps.
+    const JobFrame mode3{30, 0x08, 0x04, {0x00, 0x61, 0x0F},
+                         "Confirmed Capture Mode change: scam_sts[0x16]=0x61, scam_sts[0x17]=0x0F"};
+    std::vector<JobFrame> push = startup_push(false);
+    push.back() = mode3;
+    std::vector<std::string> expected = {mode3.frame(), SYSTEM_RESET_FRAME};
+    for (const std::string &f : frames_of(push))
+        expected.push_back(f);
+    EXPECT_EQ(command_frames(sim), expected);
+    EXPECT_EQ(optad_log_count(rig, mode3.confirmed), 2) << "before the restart and in the push";
+    EXPECT_EQ(optad_log_count(rig, "Sleep 2s, so that IMC can update capture mode"), 1);
+    EXPECT_EQ(optad_log_count(rig, "Restarting IMC from Main Loop"), 1);
+    EXPECT_EQ(conf_value(rig, "ImageSource.I0.Sensor", "CaptureMode"), "3");
+    EXPECT_EQ(sim.ctl("show status 0x16 2"), "61 0f\n");
+    EXPECT_EQ(sim.violations(), "");
+}
+
 // One property set through SetProperties: the set commands it must put on
 // the wire, in order, and the announcements it must make.
 struct PropertyCase {
@@ -222,6 +299,11 @@ const std::vector<PropertyCase> &property_cases()
          {{"FocusW0", "b'0.199219,0.199219:0.500000,0.199219:0.500000,0.500000:0.199219,0.500000'"}}},
         // A focus step has nothing in the status to confirm it.
         {"[('FocusDrive', <b'-bigstep'>)]", {{34, 0x01, 0x06, {0xFF, 0xF8}, nullptr}}, {{"FocusDrive", "b'-bigstep'"}}},
+        // Every focus step is a command of its own, also the same step again.
+        {"[('FocusDrive', <b'+minstep'>), ('FocusDrive', <b'+minstep'>), ('FocusDrive', <b'+minstep'>)]",
+         {{34, 0x01, 0x06, {0x00, 0x01}, nullptr}, {34, 0x01, 0x06, {0x00, 0x01}, nullptr},
+          {34, 0x01, 0x06, {0x00, 0x01}, nullptr}},
+         {{"FocusDrive", "b'+minstep'"}}},
         {"[('Stabilizer', <b'on'>)]",
          {{35, 0x08, 0x07, {0x01}, "Confirmed Image Stabilizer Mode: scam_sts[0x67]=0x01, recv_buf[0x67]=0x01"}},
          {{"Stabilizer", "b'on'"}}},
