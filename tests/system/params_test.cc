@@ -205,6 +205,56 @@ TEST(StartUpPush, ACaptureModeChangeOfTheRunningCameraRestartsTheModuleInIt)
     EXPECT_EQ(sim.violations(), "");
 }
 
+// Changes made before the module is up are stored and announced but not
+// sent: the start-up push brings them to the IMC, each once.
+TEST(StartUpPush, ChangesBeforePowerUpArriveWithThePush)
+{
+    DaemonRig rig(peers_without_grant(), Board::PoE);
+    ASSERT_TRUE(rig.ok());
+    SignalRecorder changed(rig.bus(), rig.context(), nullptr, IMC_CONTROL_PATH, "org.freedesktop.DBus.Properties",
+                           "PropertiesChanged");
+    ASSERT_EQ(imc_set_properties(rig, "[('Brightness', <70>), ('Sharpness', <100>)]"), "(true,)");
+    EXPECT_TRUE(wait_for_change(rig, changed, "Sharpness", "100", 5000));
+    EXPECT_EQ(conf_value(rig, "ImageSource.I0.Sensor", "Brightness"), "70");
+
+    g_autoptr(GVariant) granted = rig.peer(Peer::Wattd).control("Grant", g_variant_new("(d)", 25.0));
+    ASSERT_NE(granted, nullptr);
+    ASSERT_TRUE(optad_logged(rig, STARTUP_DONE, 60000));
+    std::vector<JobFrame> expected = startup_push(true);
+    for (JobFrame &j : expected) {
+        if (j.job == 13)
+            j = {13, 0x03, 0x01, {0x03}, "Confirmed Exposure Compensation change: scam_sts[0x45]=0x03, recv_buf[0x45]=0x03"};
+        if (j.job == 27)
+            j = {27, 0x07, 0x00, {0x06}, "Confirmed Sharpness: scam_sts[0x80]=0x06, recv_buf[0x80]=0x06"};
+    }
+    EXPECT_EQ(command_frames(rig.sim()), frames_of(expected));
+    expect_every_job_confirmed_once(rig, expected);
+    EXPECT_EQ(rig.sim().violations(), "");
+}
+
+// ExposureProgress has no command: a write on a running module is stored
+// and announced, and sends nothing (least of all a power-up).
+TEST(PropertyControl, WritingExposureProgressSendsNothing)
+{
+    RunningModule module;
+    ASSERT_TRUE(module.ready());
+    DaemonRig &rig = module.rig();
+    Simulator &sim = module.sim();
+    SignalRecorder changed(rig.bus(), rig.context(), nullptr, IMC_CONTROL_PATH, "org.freedesktop.DBus.Properties",
+                           "PropertiesChanged");
+    ASSERT_TRUE(sim.ok("clear imc"));
+    ASSERT_TRUE(sim.ok("clear gpio"));
+    ASSERT_EQ(imc_set_properties(rig, "[('ExposureProgress', <1>)]"), "(true,)");
+    EXPECT_TRUE(wait_for_change(rig, changed, "ExposureProgress", "1", 5000));
+    // Several polling periods.
+    g_usleep(static_cast<gulong>(scaled_ms(1500)) * 1000);
+    EXPECT_EQ(command_frames(sim), std::vector<std::string>{});
+    EXPECT_EQ(program_gpio_writes(sim).size(), 0u);
+    EXPECT_EQ(optad_log_count(rig, "OPTAD state changed to OPTAD_STARTUP_POWERUP"), 1);
+    EXPECT_EQ(optad_log_count(rig, "Received a request for parameter Type=0"), 0);
+    EXPECT_EQ(sim.violations(), "");
+}
+
 // One property set through SetProperties: the set commands it must put on
 // the wire, in order, and the announcements it must make.
 struct PropertyCase {
