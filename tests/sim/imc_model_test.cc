@@ -266,6 +266,17 @@ TEST_F(ImcModel, HuntingNeverSettlesAndEndsAtTheTarget)
     run_ms(3000);
     EXPECT_EQ(indices(), (Indices{8, 29, 0}));
     EXPECT_FALSE(frame_pending());
+
+    // A stopped IMC has no frames: hunting or moving, the bytes stay.
+    ASSERT_EQ(ctl("fault exposure_hunting on"), "ok\n");
+    run_ms(500);
+    write("imc_front_reset", 0);
+    ASSERT_EQ(board().imc().state(), Imc::State::Off);
+    EXPECT_FALSE(frame_pending());
+    Indices stopped = indices();
+    run_ms(2000);
+    EXPECT_EQ(indices(), stopped);
+    EXPECT_NE(ctl("show state").find("exposure off\n"), std::string::npos);
 }
 
 TEST_F(ImcModel, SetExposureHoldsTheIndicesUntilTheNextExposureCommand)
