@@ -117,6 +117,27 @@ TEST_P(RunningModuleFault, RestartsTheModuleAndPushesTheParametersAgain)
 INSTANTIATE_TEST_SUITE_P(Faults, RunningModuleFault, ::testing::ValuesIn(fault_cases),
                          [](const ::testing::TestParamInfo<FaultCase> &info) { return info.param.name; });
 
+// A heart beat held at FF FF means the IMC asks for no supervision: however
+// long it stays, it is no fault.
+TEST(ImcErrors, AHeartBeatHeldAtFfffIsNotSupervised)
+{
+    RunningModule module;
+    ASSERT_TRUE(module.ready());
+    DaemonRig &rig = module.rig();
+    Simulator &sim = module.sim();
+    ASSERT_TRUE(sim.ok("fault heartbeat ffff"));
+    ASSERT_TRUE(sim.wait_for("show status 0xA0 2", "ff ff", scaled_ms(2000)));
+    // Past the 5 s a frozen heart beat may last.
+    g_usleep(static_cast<gulong>(scaled_ms(7000)) * 1000);
+    EXPECT_EQ(optad_log_count(rig, "Heartbeat ERROR"), 0);
+    EXPECT_EQ(optad_log_count(rig, "Restarting IMC from Main Loop"), 0);
+    // Polling goes on.
+    ASSERT_TRUE(sim.ok("clear imc"));
+    EXPECT_TRUE(rig.iterate_until([&] { return sim_log_lines(sim, "imc").size() >= 3; }, scaled_ms(3000)));
+    ASSERT_TRUE(sim.ok("fault heartbeat run"));
+    EXPECT_EQ(sim.violations(), "");
+}
+
 // An IR-cut error that does not go away fails the module at every start:
 // four restarts, and the fifth error switches it off for good. Property
 // changes are then stored and announced but never sent.
