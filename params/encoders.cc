@@ -703,9 +703,14 @@ constexpr encoder encoders[] = {
      day_night_time, nullptr,
      "DEBUG:optad:main_loop:time_d/n - Going to send Time of Day Night Filter=0x%02X\n", line_args::byte,
      "ERROR:optad:main_loop:time_d/n - Invalid checksum\n"},
-    // The protector's state is followed through the status checks, not by
-    // an expected byte.
-    {JOB_SUNLIGHT, GROUP_SYSTEM, 0x09, 1, 0, {}, PARAM_SENSOR_PROTECTOR,
+    // The protector ends up at the position sent (0 closed, 1 open), and
+    // the confirmation compares its status byte with that. The lens
+    // follow-up and the start-up sync write the same byte before they queue
+    // this job; a position set over D-Bus needs it written here, or the
+    // command would never be confirmed: it would be resent ten times and,
+    // with the moving timer never cleared, the protector's next travel
+    // would count as stuck and restart the module.
+    {JOB_SUNLIGHT, GROUP_SYSTEM, 0x09, 1, 1, {STS_SUNLIGHT}, PARAM_SENSOR_PROTECTOR,
      by_string<sunlight_rule>, nullptr,
      "DEBUG:optad:main_loop:sunlight - Going to send Sunlight Protector=0x%02X\n", line_args::byte,
      "ERROR:optad:main_loop:sunlight - Invalid checksum\n"},

@@ -460,6 +460,21 @@ TEST_F(ConfirmTest, StabilizerTimeThatCannotBeSavedIsLogged)
     EXPECT_EQ(daemon_state.stabilizer_active, 0);
 }
 
+TEST_F(ConfirmTest, ProtectorPositionSetOverTheBusIsConfirmedAtThatPosition)
+{
+    // The start-up sync opened it; now a user closes it.
+    scam_sts[0x15] = 1;
+    param_set_string_value(PARAM_SENSOR_PROTECTOR, "close");
+    ASSERT_EQ(send(JOB_SUNLIGHT), SEND_PARAM_SENT);
+    clock.advance(250'000);
+    poll({{0x12, 1}, {0x15, 2}});  // travelling
+    EXPECT_EQ(job_records[JOB_SUNLIGHT].pending, 1);
+    clock.advance(250'000);
+    poll({{0x12, 1}, {0x15, 0}});
+    EXPECT_EQ(job_records[JOB_SUNLIGHT].pending, 0);
+    EXPECT_EQ(imc_frames_of(0x08, 0x09), 1u);
+}
+
 TEST_F(ConfirmTest, JobsWithoutConfirmationDoNotStayPending)
 {
     param_set_string_value(PARAM_FOCUS_DRIVE, "+minstep");
