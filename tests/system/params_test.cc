@@ -329,6 +329,10 @@ const std::vector<PropertyCase> &property_cases()
         {"[('WhiteBalanceManualB', <100>)]",
          {{26, 0x04, 0x02, {0x03, 0xFF, 0x01, 0x91}, "Confirmed White Balance B Gain: scam_sts[0x6E6F]=0x9101, recv_buf[0x6E6F]=0x9101"}},
          {{"WhiteBalanceManualB", "100"}}},
+        // A white balance mode ends manual white balance.
+        {"[('WhiteBalance', <b'mercury'>)]",
+         {{24, 0x04, 0x00, {0x09}, "Confirmed White Balance Mode: scam_sts[0x70]=0x09, recv_buf[0x70]=0x09"}},
+         {{"WhiteBalance", "b'mercury'"}, {"WhiteBalanceManual", "b'no'"}}},
         {"[('Sharpness', <100>)]",
          {{27, 0x07, 0x00, {0x06}, "Confirmed Sharpness: scam_sts[0x80]=0x06, recv_buf[0x80]=0x06"}},
          {{"Sharpness", "100"}}},
@@ -371,6 +375,14 @@ const std::vector<PropertyCase> &property_cases()
          {{36, 0x05, 0x00, {0x00}, "Confirmed Auto Day/Night mode: scam_sts[0x60]=0x00, recv_buf[0x60]=0x00"},
           {37, 0x05, 0x01, {0x01}, "Confirmed Day/Night mode: scam_sts[0x66]=0x01, recv_buf[0x66]=0x01"}},
          {{"IrCutFilter", "b'no'"}}},
+        // From night to day: the day setting alone; back to auto: auto
+        // day/night alone.
+        {"[('IrCutFilter', <b'yes'>)]",
+         {{37, 0x05, 0x01, {0x00}, "Confirmed Day/Night mode: scam_sts[0x66]=0x00, recv_buf[0x66]=0x00"}},
+         {{"IrCutFilter", "b'yes'"}}},
+        {"[('IrCutFilter', <b'auto'>)]",
+         {{36, 0x05, 0x00, {0x01}, "Confirmed Auto Day/Night mode: scam_sts[0x60]=0x01, recv_buf[0x60]=0x01"}},
+         {{"IrCutFilter", "b'auto'"}}},
         {"[('ShiftLevel', <81>)]",
          {{38, 0x05, 0x02, {0x00}, "Confirmed Switching brightness: scam_sts[0x62]=0x00, recv_buf[0x62]=0x00"}},
          {{"ShiftLevel", "81"}}},
@@ -449,7 +461,8 @@ TEST(PropertyControl, EveryPropertySendsItsCommandAndTheStatusConfirmsIt)
     EXPECT_EQ(optad_log_count(rig, "Got no feedback from Image Chip"), 0);
     // Stored as set.
     EXPECT_EQ(conf_value(rig, "ImageSource.I0.Sensor", "Brightness"), "70");
-    EXPECT_EQ(conf_value(rig, "ImageSource.I0.DayNight", "IrCutFilter"), "no");
+    EXPECT_EQ(conf_value(rig, "ImageSource.I0.DayNight", "IrCutFilter"), "auto");
+    EXPECT_EQ(conf_value(rig, "ImageSource.I0.Sensor", "WhiteBalanceManual"), "no");
     EXPECT_EQ(sim.violations(), "");
 }
 
