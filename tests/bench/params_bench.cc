@@ -22,6 +22,7 @@
 // Times are taken when the line appears in the daemon's log, read every
 // millisecond. The rig's daemon runs verbose (its confirmations are debug
 // lines), which its CPU time includes.
+#include "tests/bench/log_watch.h"
 #include "tests/system/daemon_rig.h"
 
 #include <gtest/gtest.h>
@@ -51,48 +52,6 @@ constexpr const char *STARTUP_DONE = "OPTAD state changed to OPTAD_STARTUP_DONE"
 constexpr const char *STATUS_REQUEST = "00f8000800f80000";
 // The fixed sleeps of the power-up order.
 constexpr double POWER_UP_FIXED_S = 0.600;
-
-double now_s()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// Follows a log file: each wait goes on from where the last one stopped.
-class LogWatch {
-public:
-    explicit LogWatch(const std::string &path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~LogWatch()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    // The time the next line containing fragment appeared, or -1.
-    double wait(const std::string &fragment, double timeout_s)
-    {
-        const double deadline = now_s() + timeout_s;
-        char buf[65536];
-        while (now_s() < deadline) {
-            ssize_t n;
-            while ((n = read(fd_, buf, sizeof buf)) > 0)
-                pending_.append(buf, static_cast<size_t>(n));
-            size_t start = 0;
-            for (size_t nl; (nl = pending_.find('\n', start)) != std::string::npos; start = nl + 1) {
-                if (pending_.compare(start, nl - start, fragment) == 0 ||
-                    pending_.substr(start, nl - start).find(fragment) != std::string::npos) {
-                    pending_.erase(0, nl + 1);
-                    return now_s();
-                }
-            }
-            pending_.erase(0, start);
-            usleep(1000);
-        }
-        return -1;
-    }
-
-private:
-    int fd_;
-    std::string pending_;
-};
 
 std::vector<std::string> lines_of(const std::string &text)
 {
