@@ -10,6 +10,7 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/pinio.h"
+#include "platform/read_up_to.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -222,24 +223,6 @@ public:
 private:
     int fd_ = -1;
 };
-
-// Reads up to `want` bytes, as far as the file gives them; the count read,
-// or -1 on a read error.
-ssize_t read_up_to(int fd, char *buf, size_t want)
-{
-    size_t got = 0;
-    while (got < want) {
-        const ssize_t n = ::read(fd, buf + got, want - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
-}
 
 // The revision in a version text of VERSION_TEXT_SIZE bytes (text[] holds
 // one more, a terminator): the number, 0 without a marker, -1 without a

@@ -8,6 +8,7 @@
 #include "platform/kernel_abi.h"
 #include "platform/log.h"
 #include "platform/pinio.h"
+#include "platform/read_up_to.h"
 
 #include <fcntl.h>
 #include <sys/select.h>
@@ -116,24 +117,6 @@ int setup_req()
     link.req_line = line;
     link.req_fd = fd;
     return 0;
-}
-
-// Reads `want` bytes of the firmware file into buf, as far as the file
-// gives them. The count read, or -1 on a read error.
-ssize_t read_chunk(int fd, uint8_t *buf, size_t want)
-{
-    size_t got = 0;
-    while (got < want) {
-        ssize_t n = ::read(fd, buf + got, want - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
 }
 
 void log_fw_message_dump(const char *title)
@@ -329,7 +312,7 @@ int spi_send_firmware_file(int fd, int bytes)
         // (or fails) before the announced count ends the stream here, before
         // a message with a header that would claim otherwise goes out.
         const size_t want = std::min(static_cast<size_t>(left), FW_PAYLOAD_MAX);
-        ssize_t n = read_chunk(fd, fw_message + FW_HEADER_SIZE, want);
+        ssize_t n = read_up_to(fd, fw_message + FW_HEADER_SIZE, want);
         if (n < 0) {
             int e = errno;
             OPTAD_LOG_ERROR("%d - (%s) ERROR:optad:spi_send_firmware_file - Failed to read the firmware file\n", e,
