@@ -205,6 +205,31 @@ TEST(StartUpPush, ACaptureModeChangeOfTheRunningCameraRestartsTheModuleInIt)
     EXPECT_EQ(sim.violations(), "");
 }
 
+// An IMC that never takes the capture mode: the mode is sent ten times, 5 s
+// apart, and given up; the video is then let through (black video off,
+// stream on) and start-up completes without a restart.
+TEST(StartUpPush, ACaptureModeTheImcNeverTakesIsGivenUpAndStartUpCompletes)
+{
+    OPTAD_HOST_ONLY_LONG_SCENARIO();
+    ModuleSetup setup;
+    setup.before_optad = {"set capture 0x60 25", "fault ignore 0x08 0x04 on"};
+    DaemonRig rig(all_peers(), Board::DC, setup);
+    ASSERT_TRUE(rig.ok());
+    ASSERT_TRUE(optad_logged(rig, STARTUP_DONE, 90000));
+    Simulator &sim = rig.sim();
+
+    const std::string mode1 = set_frame(0x08, 0x04, {0x00, 0x72, 0x08});
+    EXPECT_EQ(command_frames(sim), std::vector<std::string>(10, mode1));
+    EXPECT_EQ(optad_log_count(rig, "Got no feedback from Image Chip for job type 30! Tried sending 10 times!"), 1);
+    EXPECT_EQ(optad_log_count(rig, "Restarting IMC from Main Loop"), 0);
+    EXPECT_EQ(optad_log_count(rig, "Done updating params!"), 1);
+    const std::string cam0 = sim.ctl("show cam0");
+    EXPECT_NE(cam0.find("stream 1\n"), std::string::npos) << cam0;
+    EXPECT_NE(cam0.find("black_video 0\n"), std::string::npos) << cam0;
+    EXPECT_EQ(sim.ctl("show status 0x16 2"), "60 19\n");
+    EXPECT_EQ(sim.violations(), "");
+}
+
 // Changes made before the module is up are stored and announced but not
 // sent: the start-up push brings them to the IMC, each once.
 TEST(StartUpPush, ChangesBeforePowerUpArriveWithThePush)
