@@ -278,7 +278,13 @@ int spi_send_buffers(int64_t req_timeout_us)
     if (spi_check_req_timer(req_timeout_us) == -1)
         return -1;
 
-    bitrev_in_place(send_buf, SPI_BUFFER_SIZE);
+    // Every sender clears the whole buffer before it builds its frame, and a
+    // zero byte reversed is zero: only the frame itself needs reversing (the
+    // whole buffer when the length field is out of range).
+    size_t frame_length = static_cast<size_t>(send_buf[2]) << 8 | send_buf[3];
+    if (frame_length == 0 || frame_length > SPI_BUFFER_SIZE)
+        frame_length = SPI_BUFFER_SIZE;
+    bitrev_in_place(send_buf, frame_length);
     spi_ioc_transfer t = make_transfer(send_buf, recv_buf, SPI_BUFFER_SIZE);
     int r = dev_ioctl(link.spi_fd, SPI_IOC_MESSAGE(1), &t);
     if (r < 1) {
