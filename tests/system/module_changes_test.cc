@@ -59,6 +59,38 @@ TEST(ModuleChanges, LensDetachedAndAttachedClosesAndOpensTheProtector)
     EXPECT_EQ(sim.violations(), "");
 }
 
+// The protector's stuck check times one travel: a travel the module made
+// on its own earlier (seen moving, then at rest) does not count towards the
+// next one, which the daemon's own command starts much later.
+TEST(ModuleChanges, AnEarlierTravelOfTheProtectorDoesNotMakeTheNextOneStuck)
+{
+    // A travel of 0.6 s: several polls see the protector moving, well
+    // inside the 2 s a travel may take.
+    ModuleSetup setup;
+    setup.simulator_args = {"--set", "protector_move_ms=600"};
+    RunningModule module(setup);
+    ASSERT_TRUE(module.ready());
+    DaemonRig &rig = module.rig();
+    Simulator &sim = module.sim();
+    const int confirmed = optad_log_count(rig, PROTECTOR_CONFIRMED);
+
+    // The module moves its protector by itself and stops it again.
+    ASSERT_TRUE(sim.ok("set protector moving"));
+    g_usleep(static_cast<gulong>(scaled_ms(600)) * 1000);
+    ASSERT_TRUE(sim.ok("set protector open"));
+    // Long past 2 s later the lens comes off and the daemon closes the
+    // protector: a travel of its own, not a stuck one.
+    g_usleep(2'500'000);
+    ASSERT_TRUE(sim.ok("clear imc"));
+    ASSERT_TRUE(sim.ok("lens detach"));
+    EXPECT_TRUE(optad_logged_times(rig, PROTECTOR_CONFIRMED, confirmed + 1, 5000));
+    EXPECT_EQ(optad_log_count(rig, "Sunlight protector stuck in Moving state!"), 0);
+    EXPECT_EQ(optad_log_count(rig, "Restarting IMC from Main Loop"), 0);
+    EXPECT_EQ(command_frames(sim), std::vector<std::string>{set_frame(0x08, 0x09, {0x00})});
+    EXPECT_EQ(sim.ctl("show status 0x15 1"), "00\n");
+    EXPECT_EQ(sim.violations(), "");
+}
+
 // The day values of the host event library's DayNightVision events, in
 // order ("event <id>: ... day=<0|1>").
 std::vector<int> day_events(Rig &rig)
