@@ -274,6 +274,44 @@ TEST(ModuleChanges, StabilizerRunningTimeIsAddedToTheTotalWhenSwitchedOff)
     EXPECT_EQ(sim.violations(), "");
 }
 
+// The stabilizer runs, the module fails and is restarted (the push switches
+// the stabilizer on again), then the stabilizer is switched off: the time it
+// ran before the restart is in the total too.
+TEST(ModuleChanges, StabilizerTimeBeforeARestartIsNotLost)
+{
+    const char *file = "/lib/persistent/var/lib/optics/image_stabilization_total_time";
+    ModuleSetup setup;
+    setup.files = {{file, "100"}};
+    RunningModule module(setup);
+    ASSERT_TRUE(module.ready());
+    DaemonRig &rig = module.rig();
+    Simulator &sim = module.sim();
+    const char *on = "Confirmed Image Stabilizer Mode: scam_sts[0x67]=0x01, recv_buf[0x67]=0x01";
+    const char *off = "Confirmed Image Stabilizer Mode: scam_sts[0x67]=0x00, recv_buf[0x67]=0x00";
+    const int off_before = optad_log_count(rig, off);
+
+    ASSERT_EQ(imc_set_properties(rig, "[('Stabilizer', <b'on'>)]"), "(true,)");
+    ASSERT_TRUE(optad_logged(rig, on, 5000));
+    const int64_t on_at = g_get_monotonic_time();
+    // The time under test: three seconds of running before the fault.
+    g_usleep(3'000'000);
+    ASSERT_TRUE(sim.ok("fault ircut_error on"));
+    ASSERT_TRUE(optad_logged(rig, "IR Cut Filter responds error!", 5000));
+    ASSERT_TRUE(sim.ok("fault ircut_error off"));
+    ASSERT_TRUE(optad_logged_times(rig, STARTUP_DONE, 2, 60000));
+    EXPECT_EQ(optad_log_count(rig, on), 2) << "switched on again by the push";
+
+    ASSERT_EQ(imc_set_properties(rig, "[('Stabilizer', <b'off'>)]"), "(true,)");
+    ASSERT_TRUE(optad_logged_times(rig, off, off_before + 1, 5000));
+    const double ran = static_cast<double>(g_get_monotonic_time() - on_at) / 1e6;
+    EXPECT_TRUE(rig.iterate_until([&] { return rig.root().read(file) != "100"; }, scaled_ms(3000)))
+        << "nothing added";
+    const int seconds = std::atoi(rig.root().read(file).c_str()) - 100;
+    EXPECT_GE(seconds, 3) << rig.root().read(file);
+    EXPECT_LE(seconds, static_cast<int>(ran) + 2) << rig.root().read(file) << " after " << ran << " s";
+    EXPECT_EQ(sim.violations(), "");
+}
+
 // A new exposure mode: the IMC's exposure moves and settles; the daemon
 // shows the change in progress until both indices have been steady for
 // their counts (at least 1 s, at most 5 s after the watch began) and
