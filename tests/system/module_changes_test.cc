@@ -312,6 +312,56 @@ TEST(ModuleChanges, StabilizerTimeBeforeARestartIsNotLost)
     EXPECT_EQ(sim.violations(), "");
 }
 
+// Focus requests follow what the IMC reports: a one-shot focus needs an
+// exposure of 1/8 s or shorter and the lens switched to auto focus; focus
+// steps need auto focus.
+TEST(ModuleChanges, FocusRequestsFollowTheLensSwitchAndTheExposure)
+{
+    ModuleSetup setup;
+    setup.simulator_args = {"--set", "focus_oneshot_ms=1000"};
+    RunningModule module(setup);
+    ASSERT_TRUE(module.ready());
+    DaemonRig &rig = module.rig();
+    Simulator &sim = module.sim();
+    const auto settle = [&] { g_usleep(static_cast<gulong>(scaled_ms(1000)) * 1000); };
+
+    // 1/2.7 s (shutter index 5): no one-shot focus, FocusMode stays 1.
+    ASSERT_TRUE(sim.ok("set exposure 8 5 0"));
+    settle();
+    ASSERT_TRUE(sim.ok("clear imc"));
+    ASSERT_EQ(imc_set_properties(rig, "[('FocusMode', <5>)]"), "(true,)");
+    settle();
+    EXPECT_EQ(command_frames(sim), std::vector<std::string>{});
+    EXPECT_EQ(imc_get_text(rig, "FocusMode"), "1");
+
+    // 1/30 s (index 19): the one-shot focus runs.
+    ASSERT_TRUE(sim.ok("set exposure 8 19 0"));
+    settle();
+    ASSERT_EQ(imc_set_properties(rig, "[('FocusMode', <5>)]"), "(true,)");
+    EXPECT_TRUE(optad_logged(rig, "Confirmed Focus mode change: scam_sts[0x20]=0x01, recv_buf[0x20]=0x01", 10000));
+    EXPECT_EQ(command_frames(sim), std::vector<std::string>{set_frame(0x01, 0x00, {0x05})});
+    EXPECT_EQ(imc_get_text(rig, "FocusMode"), "1");
+
+    // The lens switched to manual focus: steps are refused, a one-shot focus
+    // is not run.
+    ASSERT_TRUE(sim.ok("set focus_switch 0"));
+    settle();
+    ASSERT_TRUE(sim.ok("clear imc"));
+    EXPECT_EQ(imc_set_properties(rig, "[('FocusDrive', <b'-minstep'>)]"), "error: The lens is in manual focus mode!");
+    ASSERT_EQ(imc_set_properties(rig, "[('FocusMode', <5>)]"), "(true,)");
+    settle();
+    EXPECT_EQ(command_frames(sim), std::vector<std::string>{});
+    EXPECT_EQ(imc_get_text(rig, "FocusDrive"), "b'+minstep'");
+
+    // Back to auto focus: a step goes out.
+    ASSERT_TRUE(sim.ok("set focus_switch 1"));
+    settle();
+    ASSERT_EQ(imc_set_properties(rig, "[('FocusDrive', <b'-minstep'>)]"), "(true,)");
+    EXPECT_TRUE(rig.iterate_until([&] { return !command_frames(sim).empty(); }, scaled_ms(3000)));
+    EXPECT_EQ(command_frames(sim), std::vector<std::string>{set_frame(0x01, 0x06, {0xFF, 0xFF})});
+    EXPECT_EQ(sim.violations(), "");
+}
+
 // A new exposure mode: the IMC's exposure moves and settles; the daemon
 // shows the change in progress until both indices have been steady for
 // their counts (at least 1 s, at most 5 s after the watch began) and
