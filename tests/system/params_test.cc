@@ -520,6 +520,34 @@ TEST(PropertyControl, TheProtectorClosedByTheUserIsConfirmedAndStaysClosed)
     EXPECT_EQ(sim.violations(), "");
 }
 
+// The rotation service turns the image: the IMC is told at every turn
+// (stored as 1 for 180 degrees), also a turn to where it already is.
+TEST(PropertyControl, TheRotationServiceTellsTheImcOfEveryTurn)
+{
+    RunningModule module;
+    ASSERT_TRUE(module.ready());
+    DaemonRig &rig = module.rig();
+    Simulator &sim = module.sim();
+    const char *rotated = "Confirmed Notify Rotate Image: scam_sts[0x9E]=0x01, recv_buf[0x9E]=0x01";
+    const char *upright = "Confirmed Notify Rotate Image: scam_sts[0x9E]=0x00, recv_buf[0x9E]=0x00";
+    const int upright_before = optad_log_count(rig, upright);
+    ASSERT_TRUE(sim.ok("clear imc"));
+    MockPeer &rotation = rig.peer(Peer::Rotation);
+
+    for (int n = 1; n <= 2; ++n) {
+        g_autoptr(GVariant) r = rotation.control("SetRotation", g_variant_new("(i)", 180));
+        ASSERT_NE(r, nullptr);
+        EXPECT_TRUE(optad_logged_times(rig, rotated, n, 5000)) << n;
+    }
+    g_autoptr(GVariant) back = rotation.control("SetRotation", g_variant_new("(i)", 0));
+    ASSERT_NE(back, nullptr);
+    EXPECT_TRUE(optad_logged_times(rig, upright, upright_before + 1, 5000));
+    const std::string turned = set_frame(0x08, 0x0A, {0x01});
+    EXPECT_EQ(command_frames(sim), (std::vector<std::string>{turned, turned, set_frame(0x08, 0x0A, {0x00})}));
+    EXPECT_EQ(conf_value(rig, "Rotation1", "ImageRotation"), "0");
+    EXPECT_EQ(sim.violations(), "");
+}
+
 // A command the IMC accepts but never applies is sent ten times, 5 s apart,
 // and then given up; a later request for it is sent once.
 TEST(PropertyControl, ACommandTheImcNeverAppliesIsSentTenTimesThenGivenUp)
