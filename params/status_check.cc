@@ -84,15 +84,19 @@ int check_lens(const uint8_t *recv)
     return raise_fault(JT_ERROR);
 }
 
-// The protector takes well under 2 s to open or close. The timer runs from
-// the first poll that saw it moving and is cleared when it fires or when a
-// protector command is confirmed, not when the protector is seen at rest:
-// a protector that keeps starting to move without a confirmed command in
-// between is stuck just the same.
+// The protector takes well under 2 s to open or close. The timer times one
+// travel: it runs from the first poll that saw the protector moving, and is
+// cleared when it fires, when a protector command is confirmed, and when the
+// protector is seen at rest. Were a rest not to clear it, a travel the module
+// made earlier (on its own, or for a command whose confirmation never came)
+// would still be counted when the next travel starts, and that travel would
+// be taken for a stuck protector at its first poll and restart the module.
 int check_protector(const uint8_t *recv, int64_t now)
 {
-    if (recv[STS_SUNLIGHT] != STS_SUNLIGHT_MOVING)
+    if (recv[STS_SUNLIGHT] != STS_SUNLIGHT_MOVING) {
+        protector_moving_timer_us = 0;
         return 0;
+    }
     if (protector_moving_timer_us == 0) {
         protector_moving_timer_us = now;
         return 0;
