@@ -83,8 +83,14 @@ bool stabilizer_confirmed()
     DaemonState &ds = daemon_state;
     int64_t now_s = clock_now_us() / 1'000'000;
     if (spi_recv_buffer()[STS_STABILIZER] != 0) {
-        ds.stabilizer_active = 1;
-        ds.stabilizer_start_s = now_s;
+        // Switched on again while it runs (the start-up push after a module
+        // restart sends it again): the time it ran so far is still to be
+        // added, so its start stays. Restarting the count here would drop
+        // those seconds from the total.
+        if (!ds.stabilizer_active) {
+            ds.stabilizer_active = 1;
+            ds.stabilizer_start_s = now_s;
+        }
     } else if (ds.stabilizer_active) {
         ds.stabilizer_active = 0;
         if (save_is_time(static_cast<int>(now_s - ds.stabilizer_start_s)) < 0)

@@ -435,7 +435,15 @@ TEST_F(ConfirmTest, StabilizerRunningTimeIsAddedWhenItStops)
     EXPECT_EQ(daemon_state.stabilizer_active, 1);
     EXPECT_EQ(daemon_state.stabilizer_start_s, clock_now_us() / 1'000'000);
 
-    clock.advance(42'000'000);
+    // Confirmed on again while it runs (the push after a restart): the
+    // seconds so far still count.
+    int64_t started = daemon_state.stabilizer_start_s;
+    clock.advance(20'000'000);
+    set_pending(JOB_STABILIZER);
+    poll({{0x67, 1}});
+    EXPECT_EQ(daemon_state.stabilizer_start_s, started);
+
+    clock.advance(22'000'000);
     scam_sts[0x67] = 0;
     set_pending(JOB_STABILIZER);
     poll({{0x67, 0}});
