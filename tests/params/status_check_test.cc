@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "tests/imc/fake_hw.h"
+#include "tests/params/control_state.h"
 #include "tests/support/test_support.h"
 
 #include <glib.h>
@@ -44,26 +45,13 @@ class StatusCheckTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_mkdir_with_parents(root.path("/etc/optad").c_str(), 0755);
-        g_mkdir_with_parents(root.path("/etc/legacyconfig/legacymappings.d").c_str(), 0755);
-        g_mkdir_with_parents(root.path("/var/run/optad").c_str(), 0755);
         clock_set_source(&clock);
-        process_state_reset_for_tests();
-        param_reset_for_tests();
-        param_init();
-        status_check_reset_for_tests();
-        std::memset(scam_sts, 0, sizeof scam_sts);
-        std::memset(recv(), 0, SPI_BUFFER_SIZE);
-        s_capture = capture_settings_initial();
-        s_sdl = {};
-        set_preferred_day_night(nullptr);
+        test::reset_parameter_control(root);
         log.clear();
     }
     void TearDown() override
     {
-        set_preferred_day_night(nullptr);
-        param_reset_for_tests();
-        process_state_reset_for_tests();
+        test::clear_parameter_control();
         clock_set_source(nullptr);
     }
 
