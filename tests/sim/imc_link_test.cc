@@ -252,9 +252,13 @@ const char NO_REQ[] = "imc: 512-byte exchange without a REQ rise since the previ
 
 TEST_F(SimImc, AnExchangeNeedsAREQRiseSinceThePreviousOne)
 {
+    // A long REQ period, so that "at once" below stays well inside one
+    // period however slowly the build runs (a new period's rise would be a
+    // legitimate REQ for the second exchange).
+    ASSERT_TRUE(sim.ok("config req_period_ms 400"));
     // After a rise: fine, however late (REQ stays up until taken).
-    ASSERT_TRUE(req.wait_level(1, 1000));
-    usleep(60000);  // several periods
+    ASSERT_TRUE(req.wait_level(1, 2000));
+    usleep(150000);  // most of a period
     EXPECT_EQ(raw_status_exchange(fd), 512);
     EXPECT_EQ(violations(), "");
     // The exchange took the request: a second one at once has none.
@@ -264,9 +268,9 @@ TEST_F(SimImc, AnExchangeNeedsAREQRiseSinceThePreviousOne)
 
     // A stuck IMC withdraws its request: an exchange after that has none.
     ASSERT_TRUE(sim.ok("clear violations"));
-    ASSERT_TRUE(req.wait_level(1, 1000));
+    ASSERT_TRUE(req.wait_level(1, 2000));
     ASSERT_TRUE(sim.ok("fault req_never on"));
-    ASSERT_TRUE(req.wait_level(0, 1000));
+    ASSERT_TRUE(req.wait_level(0, 2000));
     EXPECT_EQ(raw_status_exchange(fd), 512);
     EXPECT_NE(violations().find(NO_REQ), std::string::npos);
 }
@@ -275,10 +279,13 @@ TEST_F(SimImc, TimedREQStillJudgesByTheRise)
 {
     // The timed REQ of earlier rigs: low again after req_high_ms, but the
     // request it made stands until an exchange.
+    // A long period: the second exchange comes well before the next rise
+    // however slowly the build runs.
+    ASSERT_TRUE(sim.ok("config req_period_ms 400"));
     ASSERT_TRUE(sim.ok("config req_timed 1"));
     ASSERT_TRUE(sim.ok("config req_high_ms 2"));
-    ASSERT_TRUE(req.wait_level(1, 1000));
-    ASSERT_TRUE(req.wait_level(0, 1000));
+    ASSERT_TRUE(req.wait_level(1, 2000));
+    ASSERT_TRUE(req.wait_level(0, 2000));
     EXPECT_EQ(raw_status_exchange(fd), 512);
     EXPECT_EQ(violations(), "");
     EXPECT_EQ(raw_status_exchange(fd), 512);
