@@ -121,6 +121,9 @@ int gpio_listener_wait_once(gpio_listener &l)
     if (select(l.fd + 1, nullptr, nullptr, &except, nullptr) <= 0 || !FD_ISSET(l.fd, &except))
         return -1;
 
+    // The power-up generation is read before the line: a drop that the
+    // value shows happened no later than this generation.
+    const unsigned power_ups = daemon_state.power_ups.load();
     // Reading the value also acknowledges the edge.
     const int value = pinio_get_value(l.line);
     OPTAD_LOG_DEBUG("DEBUG:optad:%s - Value on GPIO %s is %d!\n", row.loop_tag, row.line, value);
@@ -134,36 +137,33 @@ int gpio_listener_wait_once(gpio_listener &l)
         return 0;
     }
 
-    // A failed read is negative and never equals the triggering level. The
-    // IMC-ready flag is read without the lock: while the main loop runs a
-    // power-up or shutdown it holds the lock anyway, and an edge from those
-    // sequences (flag clear) must not restart the IMC.
+    // A failed read is negative and never equals the triggering level.
     if (value != row.trigger_value)
-        return 0;
-    const unsigned power_ups = daemon_state.power_ups.load();
-    if (row.needs_imc_ready && !daemon_state.imc_ready.load())
         return 0;
 
     if (row.before_lock != nullptr)
         OPTAD_LOG_DEBUG("%s", row.before_lock);
-    job_list_lock();
-    // Looked at again under the lock: the main loop may have run a shutdown,
-    // or a restart and a new power-up, while this thread waited for the
-    // lock (a POWER_GOOD drop stops the IMC, so INIT_DONE falls with it and
-    // both listeners wake; the main loop keeps the lock from the restart
-    // through the power-up). A restart queued now would power-cycle a
-    // module that has just been restarted for the same fault.
-    if (row.needs_imc_ready && (!daemon_state.imc_ready.load() || daemon_state.power_ups.load() != power_ups)) {
-        job_list_unlock();
-        return 0;
+    int queued;
+    if (row.needs_imc_ready) {
+        // Only a running module is restarted: a drop while the IMC-ready
+        // flag is clear comes from the daemon's own shutdown or power-up,
+        // and a drop read before a power-up that has succeeded since is old
+        // news (a POWER_GOOD drop stops the IMC, so INIT_DONE falls with it
+        // and both listeners wake). Both are checked where the job is
+        // appended, under the job-list mutex, where a shutdown clears the
+        // flag. The same step abandons any REQ wait: an IMC without power
+        // or halted never raises REQ again, and the restart must not wait
+        // out a REQ time-out first.
+        queued = queue_module_job(row.job, power_ups, true);
+        if (queued == 1)
+            return 0;
+    } else {
+        // Appended even when the same job is already pending: two
+        // interrupts are two jobs.
+        queued = queue_job(row.job, true);
     }
     if (row.trigger_priority != LOG_DEBUG || log_verbose())
         log_write(row.trigger_priority, "%s", row.trigger_message);
-    // Appended even when the same job is already pending: two interrupts
-    // are two jobs.
-    const int queued = queue_job_locked(row.job);
-    job_list_signal();
-    job_list_unlock();
     return queued == 0 ? 1 : 0;
 }
 

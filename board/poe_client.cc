@@ -22,9 +22,8 @@ constexpr const char POWER_MODE[] = "normal";
 constexpr int64_t NAME_POLL_US = 10'000;
 
 struct PoeState {
-    // Written under the job-list mutex by the D-Bus thread, read under it
-    // by the main loop.
-    double granted_power = 0.0;
+    // Written by the D-Bus thread, read by the main loop's power check.
+    std::atomic<double> granted_power{0.0};
     // Also read by the time-out check without the mutex.
     std::atomic<bool> answered{false};
     // Main loop only.
@@ -119,12 +118,11 @@ int poe_client_start()
 
 void set_power_handler(double power)
 {
-    job_list_lock();
-    poe.granted_power = power;
-    queue_job_locked(JT_CHECK_POWER);
+    // Published before the job that reads it is queued; the main loop's
+    // power check takes the job, then reads the grant.
+    poe.granted_power.store(power);
     poe.answered.store(true);
-    job_list_unlock();
-    job_list_signal();
+    queue_job(JT_CHECK_POWER, true);
 }
 
 int has_enough_power()
@@ -140,12 +138,13 @@ int has_enough_power()
     }
     if (!poe.answered.load())
         return 0;
-    if (poe.granted_power >= POE_REQUIRED_POWER_W) {
+    const double granted = poe.granted_power.load();
+    if (granted >= POE_REQUIRED_POWER_W) {
         overlay_set_condition(OVERLAY_NOT_ENOUGH_POWER, 0);
         return 1;
     }
     if (!poe.wrong_class_logged) {
-        OPTAD_LOG_INFO("optad:power_up - wrong POE class, power=%.2fw, needed %.2fw \n", poe.granted_power,
+        OPTAD_LOG_INFO("optad:power_up - wrong POE class, power=%.2fw, needed %.2fw \n", granted,
                        POE_REQUIRED_POWER_W);
         poe.wrong_class_logged = true;
     }
@@ -155,7 +154,7 @@ int has_enough_power()
 
 void poe_client_reset_for_tests()
 {
-    poe.granted_power = 0.0;
+    poe.granted_power.store(0.0);
     poe.answered.store(false);
     poe.wrong_class_logged = false;
 }

@@ -6,6 +6,7 @@
 #include "board/gpio.h"
 #include "board/power_sequence.h"
 #include "board/power_steps.h"
+#include "daemon/job_queue.h"
 #include "daemon/process_state.h"
 #include "imc/buffer.h"
 #include "platform/log.h"
@@ -53,10 +54,10 @@ constexpr BlockMessages blocks = {
 int shutdown(int skip_checks, int skip_reset)
 {
     OPTAD_LOG_DEBUG("DEBUG:optad:shutdown - Start\n");
-    // Whatever was queued for the running IMC is void now (the caller holds
-    // the job-list mutex).
-    job_list.clear();
-    daemon_state.imc_ready.store(0);
+    // Whatever was queued for the running IMC is void now; the IMC-ready
+    // flag is cleared in the same step, so that no listener can queue a job
+    // for the module that is going away after the list was emptied.
+    job_list_clear_for_shutdown();
     set_black_video_morvel6(1);
     if (!skip_checks && sequence_blocked(blocks))
         return 0;

@@ -138,6 +138,7 @@ std::atomic<param_changed_cb> listeners[MAX_LISTENERS];
 std::atomic<size_t> listener_count{0};
 std::mutex listener_register_lock;
 int remembered_max_exposure_time = REMEMBERED_MAX_EXPOSURE_INITIAL;
+std::recursive_mutex table_mutex;
 
 bool id_exists(int id, const char *func)
 {
@@ -223,8 +224,14 @@ void notify_param_changed(const param_row &row)
 
 }  // namespace
 
+std::recursive_mutex &param_table_mutex()
+{
+    return table_mutex;
+}
+
 void param_init()
 {
+    ParamLock lock;
     int existed = 0;
     SettingsPtr key_file(settings_open(OPTAD_CONF_PATH, &existed));
 
@@ -274,6 +281,7 @@ void param_init()
 
 int param_get_int_value(int id)
 {
+    ParamLock lock;
     if (!id_exists(id, "param_get_int_value"))
         return -1;
     const param_row &row = param_map[id];
@@ -288,6 +296,7 @@ int param_get_int_value(int id)
 
 const char *param_get_string_value(int id)
 {
+    ParamLock lock;
     if (!id_exists(id, "param_get_string_value"))
         return nullptr;
     const param_row &row = param_map[id];
@@ -302,6 +311,7 @@ const char *param_get_string_value(int id)
 
 int param_set_int_value(int id, int value)
 {
+    ParamLock lock;
     if (!id_exists(id, "param_set_int_value"))
         return PARAM_SET_ERROR;
     param_row &row = param_map[id];
@@ -321,6 +331,7 @@ int param_set_int_value(int id, int value)
 
 int param_set_string_value(int id, const char *value)
 {
+    ParamLock lock;
     if (!id_exists(id, "param_set_string_value"))
         return PARAM_SET_ERROR;
     param_row &row = param_map[id];
@@ -345,6 +356,7 @@ int param_set_string_value(int id, const char *value)
 
 int param_set_value(int id, const int *ival, const char *sval)
 {
+    ParamLock lock;
     if (!id_exists(id, "param_set_value"))
         return PARAM_SET_ERROR;
     const param_row &row = param_map[id];
@@ -410,6 +422,7 @@ void param_register_changed_cb(param_changed_cb cb)
 
 void param_free_values()
 {
+    ParamLock lock;
     for (param_row &row : param_map) {
         if (row.type == PARAM_TYPE_STRING) {
             g_free(row.value.str);
@@ -431,6 +444,7 @@ int exposure_mode_from_string(const char *exposure)
 
 int param_update_max_exposure_time()
 {
+    ParamLock lock;
     int mode = exposure_mode_from_string(param_get_string_value(PARAM_EXPOSURE));
     bool mains_50hz = g_strcmp0(param_get_string_value(PARAM_CAPTURE_FREQUENCY), "50Hz") == 0;
 
@@ -444,16 +458,19 @@ int param_update_max_exposure_time()
 
 int param_get_remembered_max_exposure_time()
 {
+    ParamLock lock;
     return remembered_max_exposure_time;
 }
 
 void param_set_remembered_max_exposure_time(int time_us)
 {
+    ParamLock lock;
     remembered_max_exposure_time = time_us;
 }
 
 void param_reset_for_tests()
 {
+    ParamLock lock;
     for (param_row &row : param_map) {
         g_free(row.value.str);
         row.value.str = nullptr;

@@ -6,19 +6,41 @@
 // Parameters are named everywhere by the identifiers below, which are the
 // rows of the table.
 //
-// No lock of its own: callers outside the main loop hold the job-list mutex
-// around every get and set. Listeners run synchronously in the thread that
-// made the change, after the file has been written.
+// The table has a lock of its own (recursive), taken by every get and set,
+// so an int can be read or a value set from any thread without more ado.
+// A string value is borrowed from the table: a caller that uses it while
+// another thread may change that parameter holds a ParamLock around the use.
+// Listeners run synchronously in the thread that made the change, after the
+// file has been written, with the lock held. The lock is never held while
+// waiting for the module, a peer or a timer; it may be taken while holding
+// nothing or only other ParamLocks, and the small private locks of the
+// clients and the job-list mutex may be taken under it, never the other way
+// round.
 #pragma once
 
 #include "config/shutter_table.h"
 
 #include <glib.h>
 
+#include <mutex>
+
 namespace optad {
 
 // The configuration file (a fixed path; see platform_path()).
 inline constexpr const char OPTAD_CONF_PATH[] = "/etc/optad/optad.conf";
+
+// The table's lock, for a caller that reads several values as one (or uses a
+// borrowed string) while other threads may set them.
+std::recursive_mutex &param_table_mutex();
+class ParamLock {
+public:
+    ParamLock() : guard_(param_table_mutex()) {}
+    ParamLock(const ParamLock &) = delete;
+    ParamLock &operator=(const ParamLock &) = delete;
+
+private:
+    std::lock_guard<std::recursive_mutex> guard_;
+};
 
 // Parameter types, as param_get_type() reports them.
 inline constexpr int PARAM_TYPE_INT = 0;     // 32-bit signed; -1 means unset

@@ -22,8 +22,9 @@ enum OptadState : int {
     OPTAD_STARTUP_DONE = 7,           // running
 };
 
-// Everything here is guarded by the job-list mutex, except imc_ready: the
-// GPIO listener threads read it without the mutex, so it is atomic.
+// Everything here belongs to the main loop's thread, except imc_ready and
+// power_ups: the GPIO listener threads read them, so they are atomic (and a
+// shutdown clears imc_ready under the job-list mutex, see job_queue.h).
 struct DaemonState {
     int state = OPTAD_STARTUP_WAIT_POWER;
     // 1 from a successful power-up until the next shutdown or power-up
@@ -58,6 +59,10 @@ struct DaemonState {
     // Refusals of JT_CHECK_POWER counted while DEBUG logging is on; every
     // hundredth is logged.
     int check_power_refusals = 0;
+    // Exchanges with the IMC (parameter sends and status polls of the main
+    // loop) that failed in a row since the last one that worked or the last
+    // power-up; at FAILED_EXCHANGE_LIMIT the IMC counts as hung.
+    int failed_exchanges = 0;
     // The start-up sync found the IMC already running the configured
     // capture mode: the capture-mode job's confirmation then needs no
     // restart (it only clears the flag).

@@ -1,6 +1,8 @@
 #include "daemon/job_queue.h"
 
+#include "daemon/jobs.h"
 #include "daemon/process_state.h"
+#include "imc/spi.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 
@@ -34,6 +36,10 @@ inline void annotate_releasing()
     __tsan_release(job_list_mutex);
 #endif
 }
+
+// A wake-up given since the main loop last waited (guarded by the job-list
+// mutex).
+bool wake_pending = false;
 
 // Whether the main loop's thread holds the IMC-ready gate. Read and written
 // on that thread only.
@@ -78,7 +84,21 @@ void job_list_wait()
 
 void job_list_signal()
 {
+    wake_pending = true;
     g_cond_signal(data_available_cond);
+}
+
+void job_list_wait_for_signal(int64_t deadline_us)
+{
+    job_list_lock();
+    if (!wake_pending) {
+        if (deadline_us < 0)
+            job_list_wait();
+        else
+            job_list_wait_until(deadline_us);
+    }
+    wake_pending = false;
+    job_list_unlock();
 }
 
 int queue_job(int id, bool signal)
@@ -96,12 +116,77 @@ int queue_job_locked(int id)
     return append_locked(id);
 }
 
-int queue_job_at_head_locked(int id)
+int queue_job_at_head(int id)
 {
-    if (job_list.prepend(id))
+    job_list_lock();
+    const bool ok = job_list.prepend(id);
+    job_list_unlock();
+    if (ok)
         return 0;
     OPTAD_LOG_ERROR("ERROR:optad:main_loop:queue_job - Job list is full, job %d dropped!\n", id);
     return -1;
+}
+
+int queue_param_job(int id)
+{
+    job_list_lock();
+    // The gate is only tried here; its holder, the main loop, never waits
+    // for this mutex while it holds the gate's mutex for longer than an
+    // instant.
+    const int result = imc_is_started() ? append_locked(id) : 1;
+    job_list_unlock();
+    return result;
+}
+
+int queue_module_job(int id, unsigned power_ups_seen, bool abandon_req_waits)
+{
+    job_list_lock();
+    int result = 1;
+    if (daemon_state.imc_ready.load() != 0 && daemon_state.power_ups.load() == power_ups_seen) {
+        result = append_locked(id);
+        if (abandon_req_waits)
+            spi_abandon_req_waits();
+        job_list_signal();
+    }
+    job_list_unlock();
+    return result;
+}
+
+void resume_req_waits()
+{
+    job_list_lock();
+    spi_resume_req_waits();
+    job_list_unlock();
+}
+
+bool job_list_take(int *id)
+{
+    job_list_lock();
+    const bool any = !job_list.empty();
+    if (any) {
+        *id = job_list.front();
+        if (job_merges_duplicates(*id))
+            job_list.remove_all(*id);
+        else
+            job_list.pop_front();
+    }
+    job_list_unlock();
+    return any;
+}
+
+void job_list_remove(int id)
+{
+    job_list_lock();
+    job_list.remove_all(id);
+    job_list_unlock();
+}
+
+void job_list_clear_for_shutdown()
+{
+    job_list_lock();
+    job_list.clear();
+    daemon_state.imc_ready.store(0);
+    job_list_unlock();
 }
 
 bool imc_is_started()
@@ -121,10 +206,15 @@ void imc_gate_close()
     // open through a whole restart, and the release at the next parameter
     // sync would then unlock a mutex nobody holds, which aborts the process.
     // The testers never wait for anything while they hold it, so waiting for
-    // them here is short and cannot deadlock.
+    // them here is short and cannot deadlock. Closed under the job-list
+    // mutex, so that a parameter job tried against the gate
+    // (queue_param_job) is either in the list before the restart's shutdown
+    // empties it, or not queued at all.
+    job_list_lock();
     if (!g_mutex_trylock(imc_ready_mutex))
         g_mutex_lock(imc_ready_mutex);
     gate_held = true;
+    job_list_unlock();
 }
 
 void imc_gate_open()
@@ -133,6 +223,12 @@ void imc_gate_open()
         return;
     gate_held = false;
     g_mutex_unlock(imc_ready_mutex);
+}
+
+void job_queue_reset_for_tests()
+{
+    wake_pending = false;
+    spi_resume_req_waits();
 }
 
 bool imc_gate_is_closed()

@@ -9,6 +9,7 @@
 #include "imc/status_block.h"
 #include "params/capture_settings.h"
 #include "params/status_check.h"
+#include "params/status_monitor.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 
@@ -19,9 +20,22 @@ namespace optad {
 namespace {
 
 // Pause between two power checks while the power budget does not allow
-// the module yet; the job-list mutex is free meanwhile, so that the power
-// budget handler can deliver its answer.
+// the module yet.
 constexpr int64_t CHECK_POWER_PAUSE_US = 100'000;
+// Exchanges with the IMC that may fail in a row before the IMC counts as
+// hung. Each failure of a powered IMC is a 10 s wait for REQ that never
+// came (or a failed transfer), and the IMC raises REQ every frame while it
+// runs: three in a row is some 30 s of silence, far beyond anything a
+// running IMC does. Only the main loop's parameter sends and idle status
+// polls count, which happen only once the firmware check has passed and the
+// IMC runs its application; the long waits of a firmware write-in and the
+// safe-mode boot loader's answers go through other paths and never count.
+// A failure because POWER_GOOD or INIT_DONE fell does not count either: the
+// listener's restart handles that module.
+constexpr int FAILED_EXCHANGE_LIMIT = 3;
+// After a failed exchange the loop pauses this long before it tries again,
+// so that what other threads queued meanwhile is looked at first.
+constexpr int64_t FAILED_EXCHANGE_PAUSE_US = 100'000;
 // Pause after each shutdown of a restart or a power-up retry, for the
 // module's supplies to discharge.
 constexpr int64_t RESTART_PAUSE_US = 3'000'000;
@@ -89,12 +103,12 @@ const PowerUpTexts *power_up_attempt()
     switch (result) {
     case -4:  // the power budget refused
         ds.state = OPTAD_STARTUP_WAIT_POWER;
-        queue_job_locked(JT_CHECK_POWER);
+        queue_job(JT_CHECK_POWER, false);
         return nullptr;
     case -3:  // the IMC came up in safe mode: it needs its firmware
         if (daemon_ops.request_camera_status() >= 0) {
             ds.safe_mode = 0;
-            queue_job_locked(JT_PERFORM_FIRM_UP);
+            queue_job(JT_PERFORM_FIRM_UP, false);
             return nullptr;
         }
         OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_POWER_UP_SEQ:SAFE_MODE - Something went wrong when "
@@ -117,13 +131,17 @@ void jt_power_up_seq()
     ds.state = OPTAD_STARTUP_POWERUP;
     job_records_clear(job_records);
     ds.imc_ready.store(0);
+    // A new module life: the link waits for REQ again, and earlier failed
+    // exchanges no longer count.
+    resume_req_waits();
+    ds.failed_exchanges = 0;
 
     // Five failed attempts end power-up for the life of the process (only
     // a success resets the count).
     if (ds.power_up_retry_count >= POWER_UP_ATTEMPTS)
         return;
 
-    // All attempts run inside this one job, with the job-list mutex held.
+    // All attempts run inside this one job.
     for (;;) {
         const PowerUpTexts *texts = power_up_attempt();
         if (texts == nullptr)
@@ -152,7 +170,7 @@ void jt_i2n_int()
     if (ds.state != OPTAD_STARTUP_WAIT_INT)
         return;
     ds.state = OPTAD_STARTUP_CHECK_FIRM;
-    queue_job_locked(JT_CHECK_FIRM_UP);
+    queue_job(JT_CHECK_FIRM_UP, false);
 }
 
 void jt_check_firm_up()
@@ -160,7 +178,7 @@ void jt_check_firm_up()
     OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_CHECK_FIRM_UP - Received Check Firmware upgrade\n");
     int result = daemon_ops.check_firmware_version();
     if (result == 0 || result == 1) {  // the IMC's revision differs from the file's
-        queue_job_locked(JT_PERFORM_FIRM_UP);
+        queue_job(JT_PERFORM_FIRM_UP, false);
         return;
     }
     // A failed check does not hold start-up: it counts as up to date.
@@ -192,13 +210,13 @@ void jt_perform_firm_up()
     // so the restart sends no reset command and skips the heart-beat checks.
     ds.imc_restart = 1;
     ds.skip_reset = 1;
-    queue_job_locked(JT_RESTART_IMC);
+    queue_job(JT_RESTART_IMC, false);
 }
 
 void jt_wait_stream()
 {
     if (daemon_ops.wait_for_dtct_strm() < 0) {
-        queue_job_locked(JT_RESTART_IMC);
+        queue_job(JT_RESTART_IMC, false);
         return;
     }
     daemon_ops.set_black_video_morvel6(0);
@@ -220,7 +238,7 @@ void jt_restart_imc()
     if (result < 0)
         OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_RESTART_IMC - IMC shut down failed\n");
     clock_sleep_us(RESTART_PAUSE_US);
-    queue_job_locked(JT_POWER_UP_SEQ);
+    queue_job(JT_POWER_UP_SEQ, false);
 }
 
 void jt_error()
@@ -241,24 +259,26 @@ void jt_error()
         return;
     }
     OPTAD_LOG_ERROR("ERROR:optad:main_loop:JT_ERROR - Received error status from IMC! Restarting Image Chip (IMC)...");
-    queue_job_locked(JT_RESTART_IMC);
+    // Before anything else queued: every job left is for the failing IMC,
+    // and the restart's shutdown voids them anyway.
+    queue_job_at_head(JT_RESTART_IMC);
 }
 
 void jt_fpga_error()
 {
     // An FPGA fault restarts the IMC but does not count as an IMC error.
-    queue_job_locked(JT_RESTART_IMC);
+    queue_job_at_head(JT_RESTART_IMC);
 }
 
 void jt_check_power()
 {
     // One check answers every queued request.
-    job_list.remove_all(JT_CHECK_POWER);
+    job_list_remove(JT_CHECK_POWER);
     if (ds.state != OPTAD_STARTUP_WAIT_POWER)
         return;
     if (daemon_ops.has_enough_power()) {
         OPTAD_LOG_DEBUG("DEBUG:optad:Got enough power!\n");
-        queue_job_locked(JT_POWER_UP_SEQ);
+        queue_job(JT_POWER_UP_SEQ, false);
         return;
     }
     if (log_verbose()) {
@@ -266,10 +286,8 @@ void jt_check_power()
             log_write(LOG_DEBUG, "DEBUG:optad:main_loop - JT_CHECK_POWER: Still not enough power...\n");
         ds.check_power_refusals++;
     }
-    job_list_unlock();
     clock_sleep_us(CHECK_POWER_PAUSE_US);
-    job_list_lock();
-    queue_job_locked(JT_CHECK_POWER);
+    queue_job(JT_CHECK_POWER, false);
 }
 
 // Diagnostic jobs. Nothing in the daemon queues them; they are there for a
@@ -313,6 +331,35 @@ constexpr JobHandler job_handlers[JT_JOB_TYPE_COUNT] = {
     jt_test_read_fpga,             // JT_TEST_READ_FPGA
 };
 
+// --- failed exchanges ---
+
+// Set when a pass must end early: a failed exchange pauses the loop before
+// the next try. Main loop only.
+bool pass_cut_short = false;
+
+void exchange_succeeded()
+{
+    ds.failed_exchanges = 0;
+}
+
+// One exchange with a running IMC failed. Returns true when the IMC now
+// counts as hung (JT_ERROR queued to run next).
+bool exchange_failed()
+{
+    pass_cut_short = true;
+    // POWER_GOOD or INIT_DONE fell: the listener has queued the restart.
+    if (spi_req_waits_abandoned())
+        return false;
+    if (++ds.failed_exchanges < FAILED_EXCHANGE_LIMIT)
+        return false;
+    OPTAD_LOG_ERROR("ERROR:optad:main_loop - No exchange with the IMC worked %d times in a row (no REQ or a failed "
+                    "transfer)! The IMC is hung\n",
+                    ds.failed_exchanges);
+    ds.failed_exchanges = 0;
+    queue_job_at_head(JT_ERROR);
+    return true;
+}
+
 // --- parameter jobs ---
 
 void param_job(int id)
@@ -323,13 +370,17 @@ void param_job(int id)
     if (ds.imc_ready.load() == 0)
         return;
     clear_link_buffers();
-    if (daemon_ops.send_param(id) == SEND_PARAM_LINK_FAILED) {
-        // Tried again first thing, as often as it fails; each try waits up
-        // to 10 s for the IMC.
-        OPTAD_LOG_ERROR("ERROR:optad:main_loop - Something wrong with send_param_to_IMC_with_SPI, retry again "
-                        "later!\n");
-        queue_job_at_head_locked(id);
+    if (daemon_ops.send_param(id) != SEND_PARAM_LINK_FAILED) {
+        exchange_succeeded();
+        return;
     }
+    OPTAD_LOG_ERROR("ERROR:optad:main_loop - Something wrong with send_param_to_IMC_with_SPI, retry again "
+                    "later!\n");
+    // Tried again after a pause, first among the jobs queued by then. Not
+    // when the IMC is lost or hung: its restart comes next, and the start-up
+    // sync after it sends every parameter.
+    if (!exchange_failed() && !spi_req_waits_abandoned())
+        queue_job_at_head(id);
 }
 
 // --- the loop ---
@@ -339,10 +390,16 @@ bool poll_camera_status()
 {
     if (ds.imc_ready.load() == 0 || ds.status_polling == 0)
         return false;
-    if (daemon_ops.request_camera_status() < 0)
+    if (daemon_ops.request_camera_status() < 0) {
         OPTAD_LOG_ERROR("ERROR:optad:main_loop - Something went wrong when requesting Camera Status!\n");
-    else if (check_camera_status() < 0)
+        exchange_failed();
+        return true;
+    }
+    exchange_succeeded();
+    if (check_camera_status() < 0)
         OPTAD_LOG_ERROR("ERROR:optad:main_loop - Check Camera Status failed!\n");
+    // For the D-Bus thread's one-shot focus check.
+    publish_current_shutter_index(scam_sts[STS_SHUTTER_INDEX]);
     return true;
 }
 
@@ -364,14 +421,14 @@ void main_loop_run_job(int id)
 
 bool main_loop_work()
 {
-    while (!job_list.empty()) {
-        int id = job_list.front();
-        if (job_merges_duplicates(id))
-            job_list.remove_all(id);
-        else
-            job_list.pop_front();
+    // Each job is taken under the job-list mutex and run without it, so
+    // other threads queue at any time and never wait for a job.
+    pass_cut_short = false;
+    int id = 0;
+    while (!pass_cut_short && job_list_take(&id))
         main_loop_run_job(id);
-    }
+    if (pass_cut_short)
+        return false;
     // Jobs that the status check queues wait for the next pass.
     return poll_camera_status();
 }
@@ -384,10 +441,12 @@ void main_loop_wait(bool polled)
         OPTAD_LOG_DEBUG("DEBUG:optad:main_loop - Handled all data!\n");
         OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:run - unlock - waiting for data available\n");
     }
-    if (ds.status_polling)
-        job_list_wait_until(clock_now_us() + static_cast<int64_t>(s_capture.poll_interval_ms) * 1000);
+    if (pass_cut_short)
+        job_list_wait_for_signal(clock_now_us() + FAILED_EXCHANGE_PAUSE_US);
+    else if (ds.status_polling)
+        job_list_wait_for_signal(clock_now_us() + static_cast<int64_t>(s_capture.poll_interval_ms) * 1000);
     else
-        job_list_wait();
+        job_list_wait_for_signal(-1);
     // Woken, timed out or woken spuriously: the next pass looks at the list.
     if (!polled)
         OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:run - Received data available!\n");
@@ -401,7 +460,6 @@ void main_loop_run_once()
 void main_loop_run()
 {
     OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:run - lock\n");
-    job_list_lock();
     for (;;)
         main_loop_run_once();
 }

@@ -68,6 +68,7 @@ void sync_objects_destroy()
 void process_state_reset_for_tests()
 {
     sync_objects_destroy();
+    job_queue_reset_for_tests();
     job_list.clear();
     daemon_state.reset();
     job_records_clear(job_records);

@@ -59,7 +59,7 @@ void handle_capture_mode(const image_control_row &row, const int *ival, const ch
         return;
     }
     if (param_set_value(row.param_id, ival, sval) == PARAM_SET_CHANGED && ready == 1)
-        queue_job_locked(JOB_RESOLUTION);
+        queue_param_job(JOB_RESOLUTION);
 }
 
 void handle_capture_frequency(const image_control_row &row, const int *, const char *sval, int ready)
@@ -74,7 +74,7 @@ void handle_capture_frequency(const image_control_row &row, const int *, const c
     // The flicker modes' exposure code depends on the mains frequency.
     const int mode = exposure_mode_from_string(param_get_string_value(PARAM_EXPOSURE));
     if ((mode == EXPOSURE_MODE_FLICKERFREE || mode == EXPOSURE_MODE_FLICKERREDUCED) && ready == 1)
-        queue_job_locked(JOB_EXP_MODE);
+        queue_param_job(JOB_EXP_MODE);
     legacy_generate_maxshutter_xml(get_maxshutter_map_id());
     param_update_max_exposure_time();
 }
@@ -173,9 +173,10 @@ void handle_image_control_value(const char *name, GVariant *value, int ready)
     const image_control_row *row = find_row(name);
     if (row == nullptr)
         return;
-    job_list_lock();
+    // The table's lock first, then the client's start-up lock inside the
+    // capture-mode handler.
+    ParamLock lock;
     row->handle(*row, ival, sval, ready);
-    job_list_unlock();
 }
 
 void image_control_dbus_watch()

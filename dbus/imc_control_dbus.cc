@@ -249,11 +249,13 @@ void validate_exposure_config()
 
 void imc_control_start()
 {
-    // The main thread may be setting parameters in its start-up meanwhile.
-    job_list_lock();
-    validate_exposure_config();
-    legacy_generate_maxshutter_xml(get_maxshutter_map_id());
-    job_list_unlock();
+    {
+        // The main thread may be setting parameters in its start-up
+        // meanwhile.
+        ParamLock lock;
+        validate_exposure_config();
+        legacy_generate_maxshutter_xml(get_maxshutter_map_id());
+    }
 
     service.owner_id = g_bus_own_name(G_BUS_TYPE_SYSTEM, IMC_CONTROL_BUS_NAME, G_BUS_NAME_OWNER_FLAGS_NONE,
                                       on_bus_acquired, on_name_acquired, on_name_lost, nullptr, nullptr);
@@ -319,7 +321,9 @@ GVariant *handle_get_property(const char *property_name, GError **error)
     if (const constant_property *c = find_constant(property_name))
         return c->is_int ? g_variant_new_int32(c->number) : g_variant_new_bytestring(c->text);
 
-    job_list_lock();
+    // The parameter table's own lock only: a read never waits for the main
+    // loop, whatever the module is doing.
+    ParamLock lock;
     GVariant *result = nullptr;
     const int id = param_get_id(property_name);
     const int *type = id >= 0 ? param_get_type(id) : nullptr;
@@ -338,7 +342,6 @@ GVariant *handle_get_property(const char *property_name, GError **error)
     } else {
         property_error(error, "handle_get_property", "Unknown type for %s", property_name);
     }
-    job_list_unlock();
     return result;
 }
 
@@ -355,23 +358,20 @@ bool handle_set_property(const char *property_name, GVariant *value, GError **er
         return false;
     }
 
-    job_list_lock();
     const int id = param_get_id(property_name);
     const property_handler_row *row = id >= 0 ? property_handler_find(id) : nullptr;
     if (row == nullptr) {
-        job_list_unlock();
         property_error(error, "handle_set_property", "Unknown property: %s", property_name);
         return false;
     }
-    // The IMC-ready gate is only ever tried, and never with the job-list
-    // mutex held.
-    job_list_unlock();
+    // A set is validated, stored, written and announced under the parameter
+    // table's lock alone; its job goes to the list for the main loop's next
+    // wake-up, and only while the IMC is started (queue_param_job). Nothing
+    // here waits for the main loop.
+    ParamLock lock;
     const int ready = imc_is_started() ? 1 : 0;
-    job_list_lock();
-    const bool ok = row->set(*row, v.has_int ? &v.number : nullptr, v.has_string ? v.text.c_str() : nullptr,
-                             ready, error);
-    job_list_unlock();
-    return ok;
+    return row->set(*row, v.has_int ? &v.number : nullptr, v.has_string ? v.text.c_str() : nullptr, ready,
+                    error);
 }
 
 GVariant *get_ranges(const char *interface_name, GVariant *names, GError **error)
@@ -385,10 +385,9 @@ GVariant *get_ranges(const char *interface_name, GVariant *names, GError **error
     GVariantIter iter;
     g_variant_iter_init(&iter, names);
     const char *name = nullptr;
-    job_list_lock();
+    // Fixed tables only: no lock.
     while (g_variant_iter_next(&iter, "&s", &name))
         g_variant_builder_add(&ranges, "{sv}", name, get_property_range(name, error));
-    job_list_unlock();
     return g_variant_new("(a{sv})", &ranges);
 }
 

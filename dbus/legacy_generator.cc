@@ -230,6 +230,7 @@ void legacy_generate_maxshutter_xml(int map)
 
 int get_maxshutter_map_id()
 {
+    ParamLock lock;  // the two strings are borrowed from the table
     int mode = exposure_mode_from_string(param_get_string_value(PARAM_EXPOSURE));
     bool mains_50hz = g_strcmp0(param_get_string_value(PARAM_CAPTURE_FREQUENCY), "50Hz") == 0;
     for (const maxshutter_map_choice &choice : maxshutter_map_choices) {

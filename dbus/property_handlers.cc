@@ -25,7 +25,7 @@ constexpr unsigned EXPOSURE_WINDOW_EDGE_MAX = 9999;
 void queue(int ready, int job)
 {
     if (ready == 1)
-        queue_job_locked(job);
+        queue_param_job(job);
 }
 
 bool str_eq(const char *a, const char *b)
@@ -73,7 +73,7 @@ bool handle_exposure(const property_handler_row &, const int *ival, const char *
         // The same mode again: the caller waits for the exposure to settle
         // once more.
         param_set_int_value(PARAM_EXPOSURE_PROGRESS, 1);
-        start_exposure_settle_watch();
+        request_exposure_settle_watch();
     }
     return true;
 }

@@ -51,9 +51,7 @@ void rotation_signal_cb(GDBusConnection *, const gchar *, const gchar *, const g
         return;
     int rotation = 0;
     g_variant_get(parameters, "(i)", &rotation);
-    job_list_lock();
     handle_rotation_changed(rotation);
-    job_list_unlock();
 }
 
 void bus_name_appeared_cb(GDBusConnection *connection, const gchar *, const gchar *owner, gpointer)
@@ -65,9 +63,7 @@ void bus_name_appeared_cb(GDBusConnection *connection, const gchar *, const gcha
     client.connection = connection;
     if (g_autoptr(GVariant) value = read_dbus_property(connection)) {
         if (g_variant_is_of_type(value, G_VARIANT_TYPE_INT32)) {
-            job_list_lock();
             handle_rotation_changed(g_variant_get_int32(value));
-            job_list_unlock();
         } else {
             OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Unexpected type: %s\n", "rotation_service_dbus",
                             "bus_name_appeared_cb", g_variant_get_type_string(value));
@@ -103,9 +99,9 @@ void handle_rotation_changed(int rotation)
     }
     param_set_int_value(PARAM_IMAGE_ROTATION, stored);
     // Queued also when the value is the same: the service announced a
-    // rotation, and telling the IMC again does no harm.
-    if (imc_is_started())
-        queue_job_locked(JOB_NOTIFY_ROTATE_IMAGE);
+    // rotation, and telling the IMC again does no harm. Only a started IMC
+    // gets it; the start-up sync sends the rotation anyway.
+    queue_param_job(JOB_NOTIFY_ROTATE_IMAGE);
 }
 
 void rotation_service_dbus_watch()

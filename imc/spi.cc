@@ -11,10 +11,12 @@
 #include "platform/read_up_to.h"
 
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/select.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -51,6 +53,23 @@ struct Link {
 };
 
 Link link;
+
+// Abandoned REQ waits: the flag for the checks before a wait, and an
+// eventfd that a wait in progress selects on, readable while abandoned.
+// The eventfd is made once, by the first open of the link (before any other
+// thread runs), and kept for the life of the process.
+struct ReqAbandon {
+    std::atomic<bool> abandoned{false};
+    std::atomic<int> fd{-1};
+};
+ReqAbandon req_abandon;
+
+void log_abandoned_wait()
+{
+    OPTAD_LOG_ERROR("ERROR:optad:spi_check_req_timer - POWER_GOOD or INIT_DONE is gone: the IMC cannot raise REQ, "
+                    "exchange given up!\n");
+}
+
 uint8_t send_buf[SPI_BUFFER_SIZE];
 uint8_t recv_buf[SPI_BUFFER_SIZE];
 // The firmware message and its debug hex text live here so that streaming
@@ -165,6 +184,9 @@ int spi_open_and_init(uint8_t **send_out, uint8_t **recv_out)
         return -1;
     }
 
+    if (req_abandon.fd.load() < 0)
+        req_abandon.fd.store(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+
     link.req_ref_us = 0;
     if (setup_req() < 0) {
         OPTAD_LOG_ERROR("ERROR:optad:spi_open_and_init - Can't setup GPIO REQ!\n");
@@ -206,24 +228,64 @@ int spi_wait_req_edge(int64_t timeout_us)
     }
     if (timeout_us < 0)
         timeout_us = 0;
+    if (req_abandon.abandoned.load())
+        return -3;
     fd_set except;
     FD_ZERO(&except);
     FD_SET(link.req_fd, &except);
+    fd_set readable;
+    FD_ZERO(&readable);
+    const int abandon_fd = req_abandon.fd.load();
+    const bool watch_abandon = abandon_fd >= 0 && abandon_fd < FD_SETSIZE;
+    if (watch_abandon)
+        FD_SET(abandon_fd, &readable);
     // Time-outs above one second are split into seconds and microseconds;
     // select() refuses a tv_usec of a million or more.
     struct timeval tv;
     tv.tv_sec = static_cast<time_t>(timeout_us / 1'000'000);
     tv.tv_usec = static_cast<suseconds_t>(timeout_us % 1'000'000);
-    int r = select(link.req_fd + 1, nullptr, nullptr, &except, &tv);
+    int r = select(std::max(link.req_fd, watch_abandon ? abandon_fd : -1) + 1, &readable, nullptr, &except, &tv);
     if (r < 0)
         return -2;
     if (r == 0)
         return -1;
+    if (watch_abandon && FD_ISSET(abandon_fd, &readable))
+        return -3;
     return pinio_get_value(link.req_line);
+}
+
+void spi_abandon_req_waits()
+{
+    req_abandon.abandoned.store(true);
+    const int fd = req_abandon.fd.load();
+    if (fd >= 0) {
+        const uint64_t one = 1;
+        // Non-blocking; a full counter is readable all the same.
+        (void)!write(fd, &one, sizeof one);
+    }
+}
+
+void spi_resume_req_waits()
+{
+    req_abandon.abandoned.store(false);
+    const int fd = req_abandon.fd.load();
+    if (fd >= 0) {
+        uint64_t count = 0;
+        (void)!read(fd, &count, sizeof count);
+    }
+}
+
+bool spi_req_waits_abandoned()
+{
+    return req_abandon.abandoned.load();
 }
 
 int spi_check_req_timer(int64_t timeout_us)
 {
+    if (req_abandon.abandoned.load()) {
+        log_abandoned_wait();
+        return -1;
+    }
     const int64_t start = clock_now_us();
     int level = link.req_line != nullptr ? pinio_get_value(link.req_line) : -1;
     bool ready = false;
@@ -251,6 +313,10 @@ int spi_check_req_timer(int64_t timeout_us)
             return -1;
         }
         int r = spi_wait_req_edge(left);
+        if (r == -3) {
+            log_abandoned_wait();
+            return -1;
+        }
         if (r == -1) {
             log_req_banner("/* Timeout (10s) occurred while waiting for GPIO REQ! */\n");
             return -1;

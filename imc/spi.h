@@ -9,7 +9,8 @@
 // MSB first, so every byte is bit-reversed on the way out and on the way in.
 //
 // One link per process. The link has no lock: in the daemon only the main
-// loop uses it (under the job-list mutex); the tool is single-threaded.
+// loop uses it; the tool is single-threaded. The one exception is
+// spi_abandon_req_waits(), which the GPIO listeners call.
 #pragma once
 
 #include <cstddef>
@@ -46,8 +47,18 @@ int spi_send_firmware_file(int fd, int bytes);
 
 // Waits up to timeout_us for an edge event on the REQ line. Returns the REQ
 // level read after the event (0 or 1, or the GPIO library's negative error),
-// -1 on time-out, -2 when the wait itself failed.
+// -1 on time-out, -2 when the wait itself failed, -3 when REQ waits are
+// abandoned (below).
 int spi_wait_req_edge(int64_t timeout_us);
+
+// An IMC that has lost POWER_GOOD or INIT_DONE can never raise REQ. The
+// GPIO listener that sees the line fall abandons REQ waits: a wait in
+// progress ends at once and every later one fails at once (logged), until
+// the main loop resumes them when it starts the next power-up. Abandoning
+// is safe from any thread and allocates nothing.
+void spi_abandon_req_waits();
+void spi_resume_req_waits();
+bool spi_req_waits_abandoned();
 
 // The link's two buffers. They exist for the life of the process, whether
 // or not the link is open (the frame builders and tests use them directly).

@@ -62,7 +62,7 @@ bool capture_mode_confirmed()
     OPTAD_LOG_DEBUG("DEBUG:optad:main_loop - Sleep 2s, so that IMC can update capture mode\n");
     clock_sleep_us(CAPTURE_MODE_SETTLE_US);
     ds.imc_restart = 1;
-    queue_job_locked(JT_RESTART_IMC);
+    queue_job(JT_RESTART_IMC, false);
     return true;
 }
 

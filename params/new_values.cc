@@ -79,7 +79,7 @@ bool protector_follows_lens(const uint8_t *recv)
         return false;
     }
     copy_lens_state(recv);
-    queue_job_locked(JOB_SUNLIGHT);
+    queue_job(JOB_SUNLIGHT, false);
     return true;
 }
 
@@ -118,7 +118,7 @@ void follow_day_night(const uint8_t *recv)
     const char *preferred = preferred_day_night();
     if (wanted != nullptr && (preferred == nullptr || std::strcmp(preferred, wanted) != 0)) {
         set_preferred_day_night(wanted);
-        queue_job_locked(JOB_DN);
+        queue_job(JOB_DN, false);
     }
     // Before the IMC's first recommendation it reports the filter state
     // itself (0 day, 1 night): a starting point, not worth a command.

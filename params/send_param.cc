@@ -109,7 +109,7 @@ int wait_or_retry_command(int job)
 
     OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:wait_or_retry_command - No feedback from Image Chip! Resend param %d...\n",
                     job);
-    queue_job_locked(job);
+    queue_job(job, false);
     return 1;
 }
 

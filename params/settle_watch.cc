@@ -59,6 +59,9 @@ void start_exposure_settle_watch()
 
 void exposure_settle_watch()
 {
+    // The same exposure setting given again over D-Bus.
+    if (take_exposure_settle_request())
+        start_exposure_settle_watch();
     capture_settings &c = s_capture;
     if (!c.settle_in_progress || job_records[JOB_EXP_MODE].pending)
         return;

@@ -99,7 +99,7 @@ void queue_parameter_push()
     const bool ircut_auto = string_is(PARAM_IR_CUT_FILTER, "auto");
     for (const PushRow &row : startup_push) {
         if (push_wanted(row.when, wb_manual, ircut_auto))
-            queue_job_locked(row.job);
+            queue_job(row.job, false);
     }
 }
 
@@ -155,12 +155,12 @@ void sync_sunlight_protector(const uint8_t *reply)
         OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:init_imc_params - Detected Lens Attached => Open Sunlight Protector!\n");
         param_set_string_value(PARAM_SENSOR_PROTECTOR, "open");
         scam_sts[STS_SUNLIGHT] = STS_SUNLIGHT_OPEN;
-        queue_job_locked(JOB_SUNLIGHT);
+        queue_job(JOB_SUNLIGHT, false);
     } else if (attached == 0 && protector == STS_SUNLIGHT_OPEN) {
         OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:init_imc_params - Detected Lens Detached => Close Sunlight Protector!\n");
         param_set_string_value(PARAM_SENSOR_PROTECTOR, "close");
         scam_sts[STS_SUNLIGHT] = STS_SUNLIGHT_CLOSED;
-        queue_job_locked(JOB_SUNLIGHT);
+        queue_job(JOB_SUNLIGHT, false);
     } else {
         OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:init_imc_params - No need to update Sunlight Protector!");
         job_records[JOB_SUNLIGHT].pending = 0;
@@ -231,8 +231,8 @@ void init_imc_params()
 
         queue_parameter_push();
         sync_sunlight_protector(reply);
-        queue_job_locked(slow_shutter_job());
-        queue_job_locked(JOB_SHUTTER);
+        queue_job(slow_shutter_job(), false);
+        queue_job(JOB_SHUTTER, false);
 
         OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:init_imc_params - Sending same Capture Mode %d!!\n",
                         param_get_int_value(PARAM_CAPTURE_MODE));
@@ -246,7 +246,7 @@ void init_imc_params()
         daemon_state.same_capture_mode = 0;
     }
 
-    queue_job_locked(JOB_RESOLUTION);
+    queue_job(JOB_RESOLUTION, false);
     OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:init_imc_params - OPTAD state changed to OPTAD_STARTUP_WAIT_UPDATE\n");
     daemon_state.state = OPTAD_STARTUP_WAIT_UPDATE;
 }
@@ -261,7 +261,7 @@ void startup_check_confirmations()
             return;
     }
     OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:startup_check_confirmations - Done updating params!");
-    queue_job_locked(JT_WAIT_STREAM);
+    queue_job(JT_WAIT_STREAM, false);
 }
 
 }  // namespace optad

@@ -40,7 +40,7 @@ bool reply_is_empty(const uint8_t *reply)
 
 int raise_fault(int job)
 {
-    queue_job_locked(job);
+    queue_job(job, false);
     return -1;
 }
 

@@ -12,6 +12,10 @@ namespace {
 
 // Read by the D-Bus thread without the main loop's cooperation, so atomic.
 std::atomic<int> lens_focus_switch{0};
+// Published by the main loop for the D-Bus thread.
+std::atomic<uint8_t> current_shutter_index{0};
+// Set by the D-Bus thread, taken by the main loop's settle watch.
+std::atomic<bool> settle_requested{false};
 
 }  // namespace
 
@@ -27,7 +31,23 @@ void set_lens_focus_switch(int value)
 
 int get_current_shutter_time()
 {
-    return shutter_index_to_time(scam_sts[STS_SHUTTER_INDEX]);
+    return shutter_index_to_time(current_shutter_index.load(std::memory_order_relaxed));
+}
+
+void publish_current_shutter_index(uint8_t index)
+{
+    current_shutter_index.store(index, std::memory_order_relaxed);
+}
+
+void request_exposure_settle_watch()
+{
+    settle_requested.store(true, std::memory_order_relaxed);
+}
+
+bool take_exposure_settle_request()
+{
+    return settle_requested.load(std::memory_order_relaxed) &&
+           settle_requested.exchange(false, std::memory_order_relaxed);
 }
 
 int is_heartbeat_unset()

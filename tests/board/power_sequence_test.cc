@@ -90,6 +90,7 @@ protected:
     {
         clock_set_source(&clock);
         process_state_reset_for_tests();
+        sync_objects_create();  // the job list's lock
         poe_client_reset_for_tests();
         overlay_set_condition(OVERLAY_TEMPERATURE_WARMING, 0);
         // A module that comes up at once on a DC supply.

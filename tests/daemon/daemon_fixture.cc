@@ -34,14 +34,10 @@ void DaemonTest::SetUp()
     std::memset(spi_recv_buffer(), 0, SPI_BUFFER_SIZE);
     std::memset(spi_send_buffer(), 0, SPI_BUFFER_SIZE);
     clock_set_source(&clock);
-    job_list_lock();
-    locked = true;
 }
 
 void DaemonTest::TearDown()
 {
-    if (locked)
-        job_list_unlock();
     clock_set_source(nullptr);
     process_state_reset_for_tests();
     daemon_ops = default_daemon_ops();
@@ -50,7 +46,7 @@ void DaemonTest::TearDown()
 void DaemonTest::queue(std::initializer_list<int> ids)
 {
     for (int id : ids)
-        ASSERT_EQ(queue_job_locked(id), 0);
+        ASSERT_EQ(queue_job(id, false), 0);
 }
 
 std::vector<int> DaemonTest::jobs() const

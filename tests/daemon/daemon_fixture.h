@@ -42,8 +42,6 @@ protected:
     SandboxRoot root;
     LogCapture log;
     PauseClock clock;
-    // Whether the test (as the main loop) holds the job-list mutex.
-    bool locked = false;
 };
 
 }  // namespace optad::test

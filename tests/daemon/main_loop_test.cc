@@ -83,16 +83,77 @@ TEST_F(JobTaking, ParameterJobsAreDroppedWhileTheImcIsNotReady)
     EXPECT_EQ(log.count("DEBUG:optad:main_loop - Received a request for parameter Type=34\n"), 1);
 }
 
-TEST_F(JobTaking, FailedSendGoesBackToTheHeadAndIsRetriedFirst)
+TEST_F(JobTaking, FailedSendEndsThePassAndIsRetriedFirstInTheNext)
 {
-    // A dropped send (no frame) is not retried; a failed exchange is.
+    // A dropped send (no frame) is not retried; a failed exchange is, at the
+    // head of the list, but only after the loop's pause: the pass ends, so
+    // that what other threads queued meanwhile is looked at first.
     fakes().send_param = {SEND_PARAM_DROPPED, SEND_PARAM_LINK_FAILED, SEND_PARAM_LINK_FAILED, SEND_PARAM_SENT};
     queue({JOB_GAIN, JOB_SHARPNESS, JOB_EXP_COMP, JOB_SHARPNESS});
+    EXPECT_FALSE(work());
+    EXPECT_EQ(fakes().sent, (Jobs{JOB_GAIN, JOB_SHARPNESS}));
+    EXPECT_EQ(jobs(), (Jobs{JOB_SHARPNESS, JOB_EXP_COMP}));
+    work();
+    EXPECT_EQ(jobs(), (Jobs{JOB_SHARPNESS, JOB_EXP_COMP}));
     work();
     EXPECT_EQ(fakes().sent, (Jobs{JOB_GAIN, JOB_SHARPNESS, JOB_SHARPNESS, JOB_SHARPNESS, JOB_EXP_COMP}));
     EXPECT_EQ(log.count("ERROR:optad:main_loop - Something wrong with send_param_to_IMC_with_SPI, retry again "
                         "later!\n"),
               2);
+    EXPECT_TRUE(jobs().empty());
+}
+
+TEST_F(JobTaking, ThreeFailedExchangesInARowAreAnImcError)
+{
+    // Each step is one pass: a parameter send that fails (f) or works (o),
+    // a status poll that fails (s), or a send that fails because POWER_GOOD
+    // or INIT_DONE fell (l: the REQ waits are abandoned).
+    struct Case {
+        const char *steps;
+        bool imc_error;
+    };
+    const Case cases[] = {
+        {"fff", true}, {"fsf", true}, {"sss", true}, {"ffoff", false}, {"fsosf", false}, {"lll", false},
+        {"fflf", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.steps);
+        process_state_reset_for_tests();
+        ASSERT_EQ(sync_objects_create(), 0);
+        daemon_state.imc_ready.store(1);
+        daemon_state.status_polling = 1;
+        log.clear();
+        for (const char *step = c.steps; *step != '\0'; ++step) {
+            job_list.clear();
+            if (*step == 'l')
+                spi_abandon_req_waits();
+            if (*step == 's') {
+                fakes().request_camera_status = {-1};
+            } else {
+                fakes().send_param = {*step == 'o' ? SEND_PARAM_SENT : SEND_PARAM_LINK_FAILED};
+                queue({JOB_GAIN});
+            }
+            work();
+            // A lost module's job is not put back: its restart is queued
+            // by the listener, and the sync after it sends every parameter.
+            if (*step == 'l')
+                EXPECT_TRUE(jobs().empty());
+            spi_resume_req_waits();
+        }
+        const bool error = !jobs().empty() && jobs().front() == JT_ERROR;
+        EXPECT_EQ(error, c.imc_error);
+        EXPECT_EQ(log.count_containing("times in a row (no REQ or a failed transfer)! The IMC is hung"),
+                  c.imc_error ? 1 : 0);
+        if (error) {
+            // It runs before the job that failed last, and its restart comes
+            // before anything else too.
+            fakes().send_param = {SEND_PARAM_SENT};
+            work();
+            EXPECT_EQ(daemon_state.imc_error_count, 1);
+            EXPECT_EQ(fakes().count("shutdown"), 1);
+        }
+        fakes().calls.clear();
+    }
 }
 
 TEST_F(JobTaking, UnknownIdentifiersAreLoggedAndDropped)

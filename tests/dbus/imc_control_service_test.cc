@@ -278,7 +278,7 @@ TEST_F(ImcControlService, SetPropertiesForAnotherInterfaceAnswersNothing)
 TEST_F(ImcControlService, WithTheImcNotReadyWritesStoreButQueueNothing)
 {
     set_lens_focus_switch(1);
-    scam_sts[STS_SHUTTER_INDEX] = 11;  // 1/8 s
+    publish_current_shutter_index(11);  // 1/8 s
     imc_ready(false);
     struct Write {
         const char *property;

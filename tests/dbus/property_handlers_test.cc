@@ -8,6 +8,7 @@
 #include "dbus/property_handlers.h"
 #include "imc/status_block.h"
 #include "params/capture_settings.h"
+#include "params/settle_watch.h"
 #include "params/status_monitor.h"
 #include "tests/dbus/service_fixture.h"
 
@@ -150,8 +151,12 @@ TEST_F(PropertyHandlers, SameExposureModeRestartsTheSettleWatchWithoutAJob)
     s_capture.settle_in_progress = 0;
     s_capture.settle_deadline_ms = 123456;
     expect_write("Exposure", bytes("auto"), {}, {{"ExposureProgress", "1"}});
+    // The D-Bus thread only asks; the main loop's next poll of the watch
+    // restarts it.
+    EXPECT_EQ(s_capture.settle_in_progress, 0);
+    exposure_settle_watch();
     EXPECT_EQ(s_capture.settle_in_progress, 1);
-    EXPECT_EQ(s_capture.settle_deadline_ms, -1);
+    EXPECT_FALSE(take_exposure_settle_request()) << "taken once";
     bool rewritten = true;
     root.read(LEGACY_MAXSHUTTER_PATH, &rewritten);
     EXPECT_FALSE(rewritten) << "the max-shutter map did not change";
@@ -278,17 +283,17 @@ TEST_F(PropertyHandlers, OneShotFocusNeedsAutoFocusAndAShortExposure)
     EXPECT_EQ(param(PARAM_FOCUS_MODE), "1");
 
     set_lens_focus_switch(1);
-    scam_sts[STS_SHUTTER_INDEX] = 11;  // 125000 us, the longest exposure allowed
+    publish_current_shutter_index(11);  // 125000 us, the longest exposure allowed
     expect_write("FocusMode", num(5), {31}, {{"FocusMode", "5"}});
     expect_write("FocusMode", num(5), {31}, {});  // every request focuses
 
-    scam_sts[STS_SHUTTER_INDEX] = 10;  // 166666 us
+    publish_current_shutter_index(10);  // 166666 us
     expect_write("FocusMode", num(5), {}, {{"FocusMode", "1"}});
 
     param_set_int_value(PARAM_FOCUS_MODE, 5);
     clear_changes();
     set_lens_focus_switch(0);  // manual focus
-    scam_sts[STS_SHUTTER_INDEX] = 22;
+    publish_current_shutter_index(22);
     expect_write("FocusMode", num(5), {}, {{"FocusMode", "1"}});
 
     expect_refusal("FocusMode", bytes("5"), "handle_focus_mode", "Focus Mode is NULL!");

@@ -17,13 +17,8 @@ using Jobs = std::vector<int>;
 
 class Rotation : public test::ServiceTest {
 protected:
-    // As the signal handler runs it: under the job-list mutex.
-    void rotated(int degrees)
-    {
-        job_list_lock();
-        handle_rotation_changed(degrees);
-        job_list_unlock();
-    }
+    // As the signal handler runs it, holding no lock.
+    void rotated(int degrees) { handle_rotation_changed(degrees); }
 };
 
 TEST_F(Rotation, UpsideDownIsStoredAndToldToTheImcEveryTime)

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace optad {
 namespace {
@@ -269,6 +270,37 @@ TEST_F(SpiTest, StuckHighLineTimesOut)
             warnings.push_back(l.text);
     const std::vector<std::string> expected = {BANNER_RULE, BANNER_TIMEOUT, BANNER_RULE};
     EXPECT_EQ(warnings, expected);
+}
+
+TEST_F(SpiTest, AbandonedReqWaitsEndAtOnceUntilResumed)
+{
+    open_and_learn();
+    clock.advance(900'000);
+    hw.pins.line("imc_req").value = 0;
+    const char *abandoned = "ERROR:optad:spi_check_req_timer - POWER_GOOD or INIT_DONE is gone: the IMC cannot "
+                            "raise REQ, exchange given up!\n";
+    // A wait in progress: another thread abandons it while no edge comes.
+    // A 20 s REQ time-out must not be waited out.
+    const auto start = std::chrono::steady_clock::now();
+    std::thread listener([] {
+        g_usleep(50'000);
+        spi_abandon_req_waits();
+    });
+    EXPECT_EQ(spi_send_buffers(20'000'000), -1);
+    listener.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(log.count(abandoned), 1);
+    EXPECT_EQ(warnings_equal(BANNER_TIMEOUT), 0);
+    // Later waits fail at once, also with REQ up, until a power-up resumes
+    // them; then REQ counts again.
+    hw.pins.req_edge(0);
+    hw.pins.req_edge(1);
+    EXPECT_TRUE(spi_req_waits_abandoned());
+    EXPECT_EQ(spi_send_buffers(20'000'000), -1);
+    EXPECT_EQ(log.count(abandoned), 2);
+    spi_resume_req_waits();
+    EXPECT_FALSE(spi_req_waits_abandoned());
+    EXPECT_EQ(spi_send_buffers(SHORT_T), 0);
 }
 
 TEST_F(SpiTest, TimeLeftRunsOutBeforeAnyEdge)

@@ -53,6 +53,7 @@ protected:
     {
         clock_set_source(&clock);
         process_state_reset_for_tests();
+        sync_objects_create();  // the job list's lock
         g_mkdir_with_parents(root.path("/etc/optad").c_str(), 0755);
         g_mkdir_with_parents(root.path("/etc/legacyconfig/legacymappings.d").c_str(), 0755);
         param_reset_for_tests();
@@ -146,6 +147,7 @@ TEST_F(ConfirmTest, EachJobIsConfirmedByItsOwnBytesAndNoOthers)
     for (const Confirms &c : confirm_bytes) {
         SCOPED_TRACE("job " + std::to_string(c.job));
         process_state_reset_for_tests();
+        sync_objects_create();  // the job list's lock
         daemon_state.state = OPTAD_STARTUP_DONE;
         std::memset(scam_sts, 0, sizeof scam_sts);
         std::vector<std::pair<size_t, uint8_t>> reply;

@@ -26,6 +26,7 @@ inline void reset_parameter_control(const SandboxRoot &root)
     g_mkdir_with_parents(root.path("/etc/legacyconfig/legacymappings.d").c_str(), 0755);
     g_mkdir_with_parents(root.path("/var/run/optad").c_str(), 0755);
     process_state_reset_for_tests();
+    sync_objects_create();  // the job list's lock
     param_reset_for_tests();
     param_init();
     status_check_reset_for_tests();
