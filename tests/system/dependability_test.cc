@@ -1,0 +1,186 @@
+// The daemon as a whole under the faults that used to wedge it: an IMC that
+// stops raising REQ (while a parameter is being sent, then losing power), a
+// hung IMC that is restarted and one that keeps hanging, a restart that must
+// not wait out a REQ time-out, and a firmware upgrade. Throughout each
+// scenario a reader keeps calling Properties.Get, which must be answered at
+// once whatever the module is doing.
+#include "tests/system/params_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace optad::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char *REQ_TIMEOUT = "Timeout (10s) occurred while waiting for GPIO REQ!";
+constexpr const char *HUNG = "times in a row (no REQ or a failed transfer)! The IMC is hung";
+constexpr const char *RESTARTING = "Restarting IMC from Main Loop";
+constexpr const char *FAILED_FIVE_TIMES = "ERROR:optad:main_loop:JT_ERROR - Image Chip (IMC) has failed 5 times!";
+
+// Reads a property over and over from its own thread and keeps the longest
+// time a call took.
+class GetProbe {
+public:
+    explicit GetProbe(Rig &rig)
+        : thread_([this, &rig] {
+              while (!stop_) {
+                  const auto start = Clock::now();
+                  const bool answered = !imc_get_text(rig, "Sharpness").empty();
+                  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+                  worst_ms_ = std::max<long>(worst_ms_, took.count());
+                  failed_ += answered ? 0 : 1;
+                  calls_++;
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              }
+          })
+    {
+    }
+    ~GetProbe() { stop(); }
+    void stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    long worst_ms() const { return worst_ms_; }
+    int failed() const { return failed_; }
+    int calls() const { return calls_; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<long> worst_ms_{0};
+    std::atomic<int> failed_{0};
+    std::atomic<int> calls_{0};
+    std::thread thread_;
+};
+
+// One step of a scenario.
+struct Step {
+    enum Kind { Sim, SetProperties, Sleep, WaitLog } kind;
+    std::string text;  // the command, the list, or the log fragment
+    int n_or_ms;       // WaitLog: how many times; Sleep: milliseconds
+    int timeout_ms = 0;
+};
+
+struct Scenario {
+    const char *name;
+    // A cold start with an upgrade instead of a module already running.
+    bool cold_upgrade;
+    std::vector<Step> steps;
+    // STARTUP_DONE lines at the end (the start and each recovery).
+    int startups;
+    int startup_timeout_ms;
+    // Lines the daemon must have logged this often at the end.
+    std::vector<std::pair<const char *, int>> counts;
+    bool long_scenario;
+};
+
+const Scenario scenarios[] = {
+    // The IMC stops raising REQ just as a change is sent; the send fails,
+    // is tried again, and 12 s later the module loses power. The listener's
+    // restart must get in at once and bring the module back.
+    {"HungSendThenPowerLoss",
+     false,
+     {{Step::Sim, "fault req_never on", 0},
+      {Step::SetProperties, "[('Sharpness', <90>)]", 0},
+      {Step::Sleep, "", 12000},
+      {Step::Sim, "fault req_never off", 0},
+      {Step::Sim, "fault power_good drop", 0}},
+     2,
+     40000,
+     {{RESTARTING, 1}, {HUNG, 0}},
+     false},
+    // A hung IMC (no REQ, still powered) is an IMC error: restarted.
+    {"HungImcIsRestarted",
+     false,
+     {{Step::Sim, "fault req_never on", 0},
+      {Step::WaitLog, HUNG, 1, 45000},
+      {Step::Sim, "fault req_never off", 0}},
+     2,
+     60000,
+     {{HUNG, 1}, {RESTARTING, 1}, {FAILED_FIVE_TIMES, 0}},
+     false},
+    // One that keeps hanging counts towards the five like any IMC error and
+    // is left off for good.
+    {"HungImcKeepsHanging",
+     false,
+     {{Step::Sim, "fault req_never on", 0}, {Step::WaitLog, FAILED_FIVE_TIMES, 1, 300000}},
+     1,
+     1000,
+     {{HUNG, 5}, {RESTARTING, 4}},
+     true},
+    // An unpowered IMC never raises REQ: neither the poll running at the
+    // drop nor the shutdown's reset command waits for it.
+    {"PowerLossRestartsWithoutWaitingForReq",
+     false,
+     {{Step::Sim, "fault power_good drop", 0}},
+     2,
+     14000,
+     {{REQ_TIMEOUT, 0}, {RESTARTING, 1}},
+     false},
+    // A cold start that upgrades the IMC first (1 MiB).
+    {"ColdStartWithUpgrade", true, {}, 1, 120000, {{"Image Chip upgrade completed!", 1}}, false},
+};
+
+class Dependability : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(Dependability, TheModuleRecoversAndTheServiceAlwaysAnswers)
+{
+    const Scenario &s = GetParam();
+    if (s.long_scenario)
+        OPTAD_HOST_ONLY_LONG_SCENARIO();
+    ModuleSetup setup;
+    if (s.cold_upgrade) {
+        setup.board.firmware_revision = SIM_FACTORY_REVISION + 10;
+        setup.board.firmware_size = 1024 * 1024;
+    }
+    DaemonRig rig(all_peers(), Board::DC, setup);
+    ASSERT_TRUE(rig.ok());
+    GetProbe probe(rig);
+    if (!s.cold_upgrade)
+        ASSERT_TRUE(optad_logged(rig, STARTUP_DONE, 60000));
+    Simulator &sim = rig.sim();
+
+    const auto start = Clock::now();
+    for (const Step &step : s.steps) {
+        switch (step.kind) {
+        case Step::Sim:
+            ASSERT_TRUE(sim.ok(step.text));
+            break;
+        case Step::SetProperties:
+            ASSERT_EQ(imc_set_properties(rig, step.text), "(true,)");
+            break;
+        case Step::Sleep:
+            std::this_thread::sleep_for(std::chrono::milliseconds(step.n_or_ms));
+            break;
+        case Step::WaitLog:
+            ASSERT_TRUE(optad_logged_times(rig, step.text, step.n_or_ms, step.timeout_ms)) << step.text;
+            break;
+        }
+    }
+    ASSERT_TRUE(optad_logged_times(rig, STARTUP_DONE, s.startups, s.startup_timeout_ms))
+        << "running again within " << s.startup_timeout_ms << " ms";
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    probe.stop();
+
+    for (const auto &[fragment, n] : s.counts)
+        EXPECT_EQ(optad_log_count(rig, fragment), n) << fragment;
+    EXPECT_GT(probe.calls(), 10);
+    EXPECT_EQ(probe.failed(), 0);
+    EXPECT_LT(probe.worst_ms(), scaled_ms(500)) << "the slowest Get of " << probe.calls();
+    EXPECT_EQ(sim.violations(), "");
+    RecordProperty("seconds", std::to_string(took.count() / 1000.0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, Dependability, ::testing::ValuesIn(scenarios),
+                         [](const ::testing::TestParamInfo<Scenario> &info) { return info.param.name; });
+
+}  // namespace
+}  // namespace optad::test
