@@ -9,8 +9,15 @@ Driving it from a test: nothing to set up. Every Set and Unset is recorded
 with its arguments, in order: org.freedesktop.DBus.Mock.GetCalls() and
 GetMethodCalls("Set") read the record, ClearCalls() empties it. Stopping and
 starting the mock again makes the service vanish and reappear on the bus
-(optad then sends its overlays again).
+(optad then sends its overlays again). A service that hangs: the parameter
+{"hang": true} or SetHang(true) makes it take every call and answer none,
+SetHang(false) answers the held calls and the later ones (hold.py).
 '''
+
+import importlib.util
+import os
+
+import dbus
 
 SYSTEM_BUS = True
 BUS_NAME = 'com.tavik.PrioritizedTextOverlay'
@@ -18,8 +25,23 @@ MAIN_OBJ = '/com/tavik/PrioritizedTextOverlay/1'
 MAIN_IFACE = 'com.tavik.PrioritizedTextOverlay'
 
 
+_spec = importlib.util.spec_from_file_location('hold', os.path.join(os.path.dirname(__file__), 'hold.py'))
+hold = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(hold)
+SetHang = hold.SetHang
+
+
 def load(mock, parameters):
-    mock.AddMethods(MAIN_IFACE, [
-        ('Set', 'su', '', ''),
-        ('Unset', 's', '', ''),
-    ])
+    hold.setup(mock, parameters)
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='su', out_signature='', async_callbacks=('reply', 'error'))
+def Set(self, text_id, priority, reply, error):
+    '''Shows an overlay text with its priority.'''
+    hold.answer(self, reply)
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='s', out_signature='', async_callbacks=('reply', 'error'))
+def Unset(self, text_id, reply, error):
+    '''Takes an overlay text away.'''
+    hold.answer(self, reply)
