@@ -14,8 +14,9 @@ starting the mock again makes the service vanish and reappear on the bus
 SetHang(false) answers the held calls and the later ones (hold.py).
 '''
 
-import importlib.util
 import os
+import runpy
+import types
 
 import dbus
 
@@ -25,9 +26,8 @@ MAIN_OBJ = '/com/tavik/PrioritizedTextOverlay/1'
 MAIN_IFACE = 'com.tavik.PrioritizedTextOverlay'
 
 
-_spec = importlib.util.spec_from_file_location('hold', os.path.join(os.path.dirname(__file__), 'hold.py'))
-hold = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(hold)
+# The helper beside this template (templates are loaded from their path).
+hold = types.SimpleNamespace(**runpy.run_path(os.path.join(os.path.dirname(__file__), 'hold.py')))
 SetHang = hold.SetHang
 
 

@@ -37,17 +37,17 @@ Driving it from a test:
   SetHang(false) gives them (hold.py).
 '''
 
-import importlib.util
 import os
+import runpy
+import types
 
 import dbus
 from gi.repository import GLib
 
 from dbusmock import MOCK_IFACE
 
-_spec = importlib.util.spec_from_file_location('hold', os.path.join(os.path.dirname(__file__), 'hold.py'))
-hold = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(hold)
+# The helper beside this template (templates are loaded from their path).
+hold = types.SimpleNamespace(**runpy.run_path(os.path.join(os.path.dirname(__file__), 'hold.py')))
 SetHang = hold.SetHang
 
 SYSTEM_BUS = True
