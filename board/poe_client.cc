@@ -31,6 +31,12 @@ struct PoeState {
     // Created by the start-up thread, kept for the daemon's life.
     std::mutex proxy_lock;
     GDBusProxy *proxy = nullptr;
+    // The watch of the service's name once registered, and what it saw
+    // (D-Bus thread only): a service that vanished has forgotten the
+    // daemon, and each disappearance ends the registration under way.
+    guint watch_id = 0;
+    bool vanished = false;
+    unsigned appearance = 0;
 };
 PoeState poe;
 
@@ -87,6 +93,67 @@ bool power_control_dbus_request_power(const char *mode, double watts)
     return true;
 }
 
+// A service that comes back registers the daemon and requests its power
+// again, with the calls and the arguments of the start. The calls are not
+// waited for, so the D-Bus thread goes on serving meanwhile; each answer
+// comes back on it (it runs the default main context and pushes no other).
+// An answer that arrives after the service has gone again is dropped: the
+// next appearance registers anew.
+
+bool answer_is_current(gpointer appearance)
+{
+    return GPOINTER_TO_UINT(appearance) == poe.appearance;
+}
+
+void power_requested_again(GObject *source, GAsyncResult *result, gpointer appearance)
+{
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GVariant) reply = g_dbus_proxy_call_finish(G_DBUS_PROXY(source), result, &error);
+    if (!answer_is_current(appearance) || reply != nullptr)
+        return;
+    OPTAD_LOG_ERROR("%s dbus reported error %s\n", "power_control_dbus_request_power", error->message);
+    OPTAD_LOG_ERROR("Failed to request power\n");
+}
+
+void registered_again(GObject *source, GAsyncResult *result, gpointer appearance)
+{
+    GDBusProxy *proxy = G_DBUS_PROXY(source);
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GVariant) reply = g_dbus_proxy_call_finish(proxy, result, &error);
+    if (!answer_is_current(appearance))
+        return;
+    if (reply == nullptr) {
+        OPTAD_LOG_ERROR("%s dbus call reported error %s\n", "power_control_dbus_register", error->message);
+        OPTAD_LOG_ERROR("Failed to register power control dbus\n");
+        return;
+    }
+    g_autofree char *owner = g_dbus_proxy_get_name_owner(proxy);
+    if (owner == nullptr) {
+        OPTAD_LOG_ERROR("Can not request at wattd: wattd is down\n");
+        OPTAD_LOG_ERROR("Failed to request power\n");
+        return;
+    }
+    g_dbus_proxy_call(proxy, "RequestPower", g_variant_new("(ssd)", CONSUMER_NAME, POWER_MODE, POE_REQUIRED_POWER_W),
+                      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, power_requested_again, appearance);
+}
+
+void wattd_appeared(GDBusConnection *, const gchar *, const gchar *, gpointer)
+{
+    if (!poe.vanished)
+        return;  // the service the daemon registered with at start
+    poe.vanished = false;
+    g_dbus_proxy_call(poe.proxy, "Register",
+                      g_variant_new("(sbsss)", CONSUMER_NAME, FALSE, IMC_CONTROL_BUS_NAME, IMC_CONTROL_OBJECT_PATH,
+                                    IMC_CONTROL_INTERFACE),
+                      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, registered_again, GUINT_TO_POINTER(poe.appearance));
+}
+
+void wattd_vanished(GDBusConnection *, const gchar *, gpointer)
+{
+    poe.vanished = true;
+    poe.appearance++;
+}
+
 gboolean poe_timeout(gpointer)
 {
     if (poe.answered.load())
@@ -111,8 +178,11 @@ int poe_client_start()
         OPTAD_LOG_ERROR("Failed to request power\n");
         return 0;
     }
-    // On the default context, which the D-Bus listener thread runs.
+    // On the default context, which the D-Bus listener thread runs, as are
+    // the watch's callbacks (this thread pushes no context of its own).
     g_timeout_add_seconds(POE_TIMEOUT_S, poe_timeout, nullptr);
+    poe.watch_id = g_bus_watch_name(G_BUS_TYPE_SYSTEM, WATTD_BUS_NAME, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                    wattd_appeared, wattd_vanished, nullptr, nullptr);
     return 1;
 }
 

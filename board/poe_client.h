@@ -4,7 +4,7 @@
 // camera's power budget service has granted enough power. The daemon
 // registers as a power consumer, requests 16 W, and is told the grant
 // through a SetPower call into its own parameter service; every grant queues
-// a new power check for the main loop. On a DC supply (line dc_off at 0)
+// a new power check for the main loop. A restarted service is told again. On a DC supply (line dc_off at 0)
 // the budget is not consulted.
 #pragma once
 
@@ -21,7 +21,10 @@ inline constexpr unsigned POE_TIMEOUT_S = 90;
 
 // Start-up (main thread, before the main loop): waits for the parameter
 // service's bus name, registers, requests power and starts the time-out
-// check. 1 when registered and requested, 0 on failure (logged).
+// check. 1 when registered and requested, 0 on failure (logged). From then
+// on it watches the service: one that restarts has forgotten the daemon, so
+// when it comes back the daemon registers and requests its power again, as
+// at start, without waiting for the answers on the D-Bus thread.
 int poe_client_start();
 
 // The SetPower receiver (D-Bus thread).

@@ -97,17 +97,46 @@ private:
     int fd_;
 };
 
+// What a failed run of the temperature script is called in the log, by the
+// status run_script() gives: the shell's own statuses for a script it could
+// not run, -1 when there was no shell or a signal ended the script (which
+// run_script() has logged); any other status is the script's own answer.
+struct ScriptFailure {
+    int status;
+    const char *what;
+};
+constexpr ScriptFailure script_failures[] = {
+    {127, "is missing"},
+    {126, "is not executable"},
+    {-1, "did not run to its end"},
+};
+
+const char *script_failure(int status)
+{
+    for (const ScriptFailure &f : script_failures) {
+        if (f.status == status)
+            return f.what;
+    }
+    return "failed";
+}
+
 // Runs the temperature script until it lets the module be powered; the
-// user sees the warming overlay meanwhile.
+// user sees the warming overlay meanwhile. A failure is logged when the
+// script starts failing and again only when its status changes, not at
+// every run.
 void wait_until_warm()
 {
-    bool warming = false;
-    while (run_script(TEMPERATURE_SCRIPT) != 0) {
+    int last_status = 0;
+    for (int status; (status = run_script(TEMPERATURE_SCRIPT)) != 0;) {
+        if (status != last_status) {
+            OPTAD_LOG_ERROR("ERROR:optad:power_up - %s %s (exit status %d), power-up waits until it succeeds!\n",
+                            TEMPERATURE_SCRIPT, script_failure(status), status);
+            last_status = status;
+        }
         overlay_set_condition(OVERLAY_TEMPERATURE_WARMING, 1);
-        warming = true;
         clock_sleep_us(TEMPERATURE_RETRY_US);
     }
-    if (warming)
+    if (last_status != 0)
         overlay_set_condition(OVERLAY_TEMPERATURE_WARMING, 0);
 }
 

@@ -108,10 +108,12 @@ int daemon_start()
     if (daemon_threads.dbus_listener == nullptr)
         return -1;
 
-    // Without the image pipeline service the daemon keeps serving D-Bus but
-    // never controls the module (the service logged its time-out).
-    if (daemon_ops.image_control_wait_start() == 0)
-        return -1;
+    // The module is not controlled before the image pipeline service runs.
+    // One that is late has its time-out logged, and start-up goes on
+    // waiting for it, as long as it takes: D-Bus is served meanwhile, and
+    // the wait holds no lock another thread needs.
+    while (daemon_ops.image_control_wait_start() == 0) {
+    }
 
     capture_mode_init();
 

@@ -3,7 +3,7 @@
 // Start-up runs on the main thread in a fixed order: load the parameter
 // table, create the shared synchronisation objects, open the IMC link, close
 // the IMC-ready gate, start the D-Bus listener thread, wait for the image
-// pipeline service, set up the capture mode, start the three GPIO listener
+// pipeline service (however late it comes), set up the capture mode, start the three GPIO listener
 // threads, write the legacy mapping files, fill the data cache and the lens
 // status cache, register with the power budget service, and queue the first
 // job. The main thread then becomes the main loop for good.

@@ -44,6 +44,8 @@ struct ClientState {
     std::mutex start_lock;
     std::condition_variable start_cond;
     int started = 0;
+    // A late service is reported once, however long start-up waits for it.
+    bool timeout_logged = false;
 };
 ClientState client;
 
@@ -202,9 +204,12 @@ int image_control_wait_start()
     const int64_t deadline = clock_now_us() + IMAGE_CONTROL_START_TIMEOUT_US;
     while (client.started == 0) {
         if (!clock_cond_wait_until(client.start_cond, lock, deadline) && client.started == 0) {
+            const bool first_timeout = !client.timeout_logged;
+            client.timeout_logged = true;
             lock.unlock();
-            OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Timeout while waiting for framerd to start\n",
-                            "image_control_dbus", "image_control_wait_start");
+            if (first_timeout)
+                OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Timeout while waiting for framerd to start\n",
+                                "image_control_dbus", "image_control_wait_start");
             return 0;
         }
     }
@@ -215,6 +220,7 @@ void image_control_reset_for_tests()
 {
     std::lock_guard<std::mutex> guard(client.start_lock);
     client.started = 0;
+    client.timeout_logged = false;
     client.connection = nullptr;
     client.subscription_id = -1;
     client.watch_id = 0;

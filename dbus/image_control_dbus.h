@@ -24,8 +24,9 @@ inline constexpr gint64 IMAGE_CONTROL_START_TIMEOUT_US = 30'000'000;
 void image_control_dbus_watch();
 void image_control_dbus_unwatch();
 
-// Waits until the first CaptureMode value was handled: 1, or 0 after 30 s
-// (logged).
+// Waits until the first CaptureMode value was handled: 1, or 0 after 30 s.
+// The first time-out is logged; start-up then calls it again, for as long
+// as the service keeps it waiting.
 int image_control_wait_start();
 
 // One value from the service (name, value of type "s", "ay" or "i"), ready

@@ -23,16 +23,29 @@ struct Condition {
     int flag;
 };
 
+constexpr size_t OVERLAY_CONDITIONS = 3;
+
+// Overlay calls never wait for the service. A service that takes calls and
+// never answers holds each one until its time-out; at most this many wait
+// at a time (eight updates of every condition), beyond that updates are
+// held back and the whole state is sent once the service has answered or
+// the calls have timed out.
+constexpr unsigned MAX_OVERLAY_CALLS_WAITING = 8 * OVERLAY_CONDITIONS;
+
 struct OverlayState {
     std::mutex lock;
-    GDBusConnection *connection = nullptr;  // borrowed from the name watch
+    GDBusConnection *connection = nullptr;  // a reference of our own while the service is present
     // In the order the overlay service is told about them.
-    Condition conditions[3] = {
+    Condition conditions[OVERLAY_CONDITIONS] = {
         {OVERLAY_BLOCK_UPGRADE, "PTZ_BLOCK_UPGRADE", 0},
         {OVERLAY_TEMPERATURE_WARMING, "PTZ_TEMPERATURE_WARMING", 0},
         {OVERLAY_NOT_ENOUGH_POWER, "VIDEO_NOT_ENOUGH_POWER_CLASS4", 0},
     };
     guint watch_id = 0;
+    // Calls sent and not yet answered, and whether an update was held back
+    // meanwhile.
+    unsigned calls_waiting = 0;
+    bool update_held_back = false;
 };
 OverlayState overlay;
 
@@ -81,8 +94,30 @@ void declare_day_night_vision()
     event_declaration_free(d);
 }
 
-// One overlay: raised conditions are set, cleared ones unset. The reply
-// carries nothing of interest; a failure is logged and otherwise ignored.
+void update_captiond(GDBusConnection *connection);
+
+// The answer to one overlay call. GDBus delivers it on the thread-default
+// context of the thread that made the call; neither the main loop's thread
+// nor the D-Bus thread pushes one of its own, so every answer arrives on the
+// global default context, which the D-Bus listener thread runs. It needs
+// nothing but the module's own state, and the call keeps its connection
+// alive until it has ended.
+void overlay_call_done(GObject *source, GAsyncResult *result, gpointer)
+{
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GVariant) reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    if (reply == nullptr)
+        OPTAD_LOG_ERROR("Could not call captiond: %s, %d\n", error->message, error->code);
+    std::lock_guard<std::mutex> guard(overlay.lock);
+    overlay.calls_waiting--;
+    if (overlay.calls_waiting == 0 && overlay.update_held_back && overlay.connection != nullptr)
+        update_captiond(overlay.connection);
+}
+
+// One overlay: raised conditions are set, cleared ones unset. The call
+// leaves at once (a connection sends its messages in the order they are
+// made) and is not waited for; its reply carries nothing of interest, a
+// failure is logged and otherwise ignored. With the overlay mutex held.
 void set_overlay(GDBusConnection *connection, const char *text_id, int flag)
 {
     if (connection == nullptr) {
@@ -90,19 +125,27 @@ void set_overlay(GDBusConnection *connection, const char *text_id, int flag)
         return;
     }
     GVariant *args = flag != 0 ? g_variant_new("(su)", text_id, 0u) : g_variant_new("(s)", text_id);
-    g_autoptr(GError) error = nullptr;
-    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-        connection, CAPTIOND_BUS_NAME, CAPTIOND_OBJECT_PATH, CAPTIOND_INTERFACE,
-        flag != 0 ? "Set" : "Unset", args, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
-    if (reply == nullptr)
-        OPTAD_LOG_ERROR("Could not call captiond: %s, %d\n", error->message, error->code);
+    overlay.calls_waiting++;
+    g_dbus_connection_call(connection, CAPTIOND_BUS_NAME, CAPTIOND_OBJECT_PATH, CAPTIOND_INTERFACE,
+                           flag != 0 ? "Set" : "Unset", args, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+                           overlay_call_done, nullptr);
 }
 
-// With the overlay mutex held.
+// Tells the service every condition. With the overlay mutex held.
 void update_captiond(GDBusConnection *connection)
 {
+    if (overlay.calls_waiting + OVERLAY_CONDITIONS > MAX_OVERLAY_CALLS_WAITING) {
+        overlay.update_held_back = true;
+        return;
+    }
+    overlay.update_held_back = false;
     for (const Condition &c : overlay.conditions)
         set_overlay(connection, c.text_id, c.flag);
+}
+
+void forget_connection()
+{
+    g_clear_object(&overlay.connection);
 }
 
 void captiond_bus_name_appeared_cb(GDBusConnection *connection, const gchar *, const gchar *, gpointer)
@@ -112,14 +155,14 @@ void captiond_bus_name_appeared_cb(GDBusConnection *connection, const gchar *, c
         return;
     }
     std::lock_guard<std::mutex> guard(overlay.lock);
-    overlay.connection = connection;
+    g_set_object(&overlay.connection, connection);
     update_captiond(connection);
 }
 
 void captiond_bus_name_vanished_cb(GDBusConnection *, const gchar *, gpointer)
 {
     std::lock_guard<std::mutex> guard(overlay.lock);
-    overlay.connection = nullptr;
+    forget_connection();
 }
 
 }  // namespace
@@ -130,7 +173,8 @@ void events_init()
         std::lock_guard<std::mutex> guard(overlay.lock);
         for (Condition &c : overlay.conditions)
             c.flag = 0;
-        overlay.connection = nullptr;
+        forget_connection();
+        overlay.update_held_back = false;
     }
     if (events.producer == nullptr)
         events.producer = event_producer_new("optad events");
@@ -213,7 +257,7 @@ void event_handler_dbus_unwatch_captiond()
     g_bus_unwatch_name(overlay.watch_id);
     overlay.watch_id = 0;
     std::lock_guard<std::mutex> guard(overlay.lock);
-    overlay.connection = nullptr;
+    forget_connection();
 }
 
 }  // namespace optad

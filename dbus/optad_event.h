@@ -12,7 +12,10 @@
 //
 // Threads: the overlay conditions are raised and cleared from the main loop
 // and the power code, the overlay service is watched on the D-Bus thread; a
-// private mutex serialises them, and the overlay calls are made under it.
+// private mutex serialises them, and the overlay calls are made under it,
+// so they leave in the order the conditions changed. No call waits for the
+// service: answers come back on the D-Bus thread, so a service that hangs
+// holds up neither the main loop nor the parameter service.
 // It may be taken with the job-list mutex held, never the other way round.
 // The day/night report runs on the main loop only.
 #pragma once

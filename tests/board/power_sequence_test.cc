@@ -309,6 +309,59 @@ TEST_F(PowerTest, FailingTemperatureScriptRaisesWarmingOnceASecondUntilItSucceed
     EXPECT_EQ(root.read("/usr/bin/optad_temperature.fail"), "0\n");
 }
 
+// How the script stands at each run; the test changes it while power-up
+// sleeps between runs.
+enum class Script { Missing, NotExecutable, Fails, Passes };
+
+TEST_F(PowerTest, FailingTemperatureScriptIsLoggedWhenItStartsFailingAndWhenItsStatusChanges)
+{
+    const std::string waits = ", power-up waits until it succeeds!\n";
+    const std::string missing = "ERROR:optad:power_up - /usr/bin/optad_temperature.sh is missing (exit status 127)";
+    const std::string not_executable =
+        "ERROR:optad:power_up - /usr/bin/optad_temperature.sh is not executable (exit status 126)";
+    const std::string fails = "ERROR:optad:power_up - /usr/bin/optad_temperature.sh failed (exit status 3)";
+    struct Case {
+        const char *name;
+        std::vector<Script> runs;  // the last one passes
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"fails three times", {Script::Fails, Script::Fails, Script::Fails, Script::Passes}, {fails + waits}},
+        {"missing", {Script::Missing, Script::Missing, Script::Passes}, {missing + waits}},
+        {"not executable", {Script::NotExecutable, Script::NotExecutable, Script::Passes}, {not_executable + waits}},
+        {"missing, then failing",
+         {Script::Missing, Script::Fails, Script::Fails, Script::Missing, Script::Passes},
+         {missing + waits, fails + waits, missing + waits}},
+        {"passes at once", {Script::Passes}, {}},
+    };
+    const auto install = [&](Script s) {
+        std::remove(root.path(TEMPERATURE_SCRIPT).c_str());
+        if (s == Script::Missing)
+            return;
+        root.write(TEMPERATURE_SCRIPT, s == Script::Fails ? "#!/bin/sh\nexit 3\n" : "#!/bin/sh\nexit 0\n");
+        ASSERT_EQ(chmod(root.path(TEMPERATURE_SCRIPT).c_str(), s == Script::NotExecutable ? 0644 : 0755), 0);
+    };
+    for (const Case &c : cases) {
+        log.clear();
+        size_t run = 0;
+        install(c.runs[0]);
+        clock.on_sleep = [&](int64_t) {
+            if (++run < c.runs.size())
+                install(c.runs[run]);
+        };
+        EXPECT_EQ(power_up(0, 1), 0) << c.name;
+        clock.on_sleep = nullptr;
+        std::vector<std::string> lines;
+        for (const auto &line : log.lines()) {
+            if (line.text.find("optad_temperature") != std::string::npos) {
+                lines.push_back(line.text);
+                EXPECT_EQ(line.priority, LOG_ERR) << c.name;
+            }
+        }
+        EXPECT_EQ(lines, c.lines) << c.name;
+        EXPECT_EQ(overlay_condition(OVERLAY_TEMPERATURE_WARMING), 0) << c.name;
+    }
+}
+
 // ---------------- power-up: failing steps ----------------
 
 struct StepFailure {

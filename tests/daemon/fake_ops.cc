@@ -63,7 +63,10 @@ DaemonOps make_fake_ops()
     ops.spi_close = [] { record("spi_close"); };
     ops.image_control_wait_start = [] {
         record("image_control_wait_start");
-        return fakes().image_control_wait_start_result;
+        if (fakes().image_control_wait_start_timeouts == 0)
+            return 1;
+        fakes().image_control_wait_start_timeouts--;
+        return 0;
     };
     ops.gpio_power_good = [](gpointer) { return listener("gpio_power_good"); };
     ops.gpio_init_done = [](gpointer) { return listener("gpio_init_done"); };

@@ -27,7 +27,8 @@ struct FakeOps {
     int firmware_upgrade_result = 0;
     int wait_for_dtct_strm_result = 0;
     int spi_open_result = 0;
-    int image_control_wait_start_result = 1;
+    // Time-outs of the wait for the image pipeline service before it comes.
+    int image_control_wait_start_timeouts = 0;
     int poe_client_start_result = 1;
     // Like the real shutdown: empty the job list and clear the IMC-ready flag.
     bool shutdown_like_real = true;

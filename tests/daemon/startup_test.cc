@@ -157,17 +157,20 @@ TEST_F(Startup, SpiFailureTearsDownWithoutStartingThreads)
     EXPECT_FALSE(log.contains("dbus_listener_run"));
 }
 
-TEST_F(Startup, WithoutTheImagePipelineServiceNothingIsPowered)
+TEST_F(Startup, ALateImagePipelineServiceIsWaitedForBeforeAnythingElse)
 {
-    fakes().image_control_wait_start_result = 0;
-    EXPECT_EQ(daemon_start(), -1);
-    wait_for_dbus_thread();  // D-Bus keeps being served
-    EXPECT_EQ(daemon_threads.power_good, nullptr);
-    EXPECT_EQ(daemon_threads.init_done, nullptr);
-    EXPECT_EQ(daemon_threads.i2n_int, nullptr);
-    EXPECT_EQ(fakes().count("legacy_generate(0,0,0,0,0,0)"), 0);
-    EXPECT_EQ(fakes().count("poe_client_start"), 0);
-    EXPECT_TRUE(job_list.empty());
+    fakes().image_control_wait_start_timeouts = 2;
+    ASSERT_EQ(daemon_start(), 0);
+    wait_for_dbus_thread();
+    EXPECT_EQ(main_thread_calls(),
+              (Calls{"param_init", "events_init", "spi_open_and_init", "image_control_wait_start",
+                     "image_control_wait_start", "image_control_wait_start", "legacy_generate(0,0,0,0,0,0)",
+                     "open_datacache", "write_sensor_datacache", "write_limits_datacache",
+                     "datacache_api_optics_type", "poe_client_start"}));
+    EXPECT_NE(daemon_threads.power_good, nullptr);
+    job_list_lock();
+    EXPECT_EQ(job_list.size(), 1u);
+    job_list_unlock();
 }
 
 TEST_F(Startup, FailedPowerBudgetRegistrationQueuesNoJob)

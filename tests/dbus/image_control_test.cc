@@ -75,17 +75,26 @@ TEST_F(ImageControl, FirstCaptureModeTellsStartUpAndQueuesNothing)
     EXPECT_EQ(jobs(), Jobs{30});
 }
 
-TEST_F(ImageControl, NoPipelineServiceWithinThirtySeconds)
+TEST_F(ImageControl, NoPipelineServiceWithinThirtySecondsIsReportedOnceAndWaitedFor)
 {
     VirtualClock clock;
     clock_set_source(&clock);
+    const char *timeout_line =
+        "ERROR:optad:image_control_dbus:image_control_wait_start - Timeout while waiting for framerd to start\n";
     const int64_t before = clock.now_us();
     EXPECT_EQ(image_control_wait_start(), 0);
     EXPECT_EQ(clock.now_us() - before, 30'000'000);
-    EXPECT_EQ(log.count("ERROR:optad:image_control_dbus:image_control_wait_start - Timeout while waiting for "
-                        "framerd to start\n"),
-              1)
-        << log.text();
+    EXPECT_EQ(log.count(timeout_line), 1) << log.text();
+
+    // Start-up waits on; the service is reported late once only.
+    EXPECT_EQ(image_control_wait_start(), 0);
+    EXPECT_EQ(clock.now_us() - before, 60'000'000);
+    EXPECT_EQ(log.count(timeout_line), 1) << log.text();
+    value("CaptureMode", num(2), 0);
+    EXPECT_EQ(image_control_wait_start(), 1);
+    EXPECT_EQ(clock.now_us() - before, 60'000'000);
+    EXPECT_TRUE(jobs().empty());
+    EXPECT_EQ(log.count(timeout_line), 1) << log.text();
 }
 
 // Real time, but the wait is seen: the test knows when start-up is inside

@@ -1,11 +1,16 @@
 // The unmodified optad on the rig with the camera's other services: the
 // power budget, the image pipeline, the rotation and the overlay services,
-// present, absent, changing their minds.
+// present, absent, changing their minds, hanging, late or restarted.
 #include "tests/system/daemon_rig.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace optad::test {
@@ -76,25 +81,6 @@ TEST(PowerBudget, WithoutTheServiceNoPowerIsRequested)
     ASSERT_TRUE(optad_logged(rig, "Failed to register power control dbus"));
     EXPECT_EQ(optad_log_count(rig, "Going to run id="), 0);
     EXPECT_EQ(imc_get_text(rig, "Exposure"), "b'auto'");
-}
-
-// Start-up waits 30 s for the image pipeline service and then leaves the
-// module alone for good: the real wait, so this case takes half a minute.
-TEST(ImagePipeline, WithoutItTheServiceAnswersButThereIsNoPowerAndNoListener)
-{
-    std::vector<PeerStart> peers = {{Peer::Wattd, ""}, {Peer::Rotation, ""}, {Peer::Captiond, ""}};
-    DaemonRig rig(peers);
-    ASSERT_TRUE(rig.ok());
-    EXPECT_EQ(imc_get_text(rig, "Brightness"), "50");
-    ASSERT_TRUE(optad_logged(rig, "ERROR:optad:image_control_dbus:image_control_wait_start - Timeout while "
-                                  "waiting for framerd to start",
-                             40000));
-    EXPECT_EQ(imc_set_properties(rig, "[('Brightness', <55>)]"), "(true,)");
-    EXPECT_EQ(imc_get_text(rig, "Brightness"), "55");
-    EXPECT_EQ(rig.peer(Peer::Wattd).calls_text(), "");
-    EXPECT_EQ(optad_log_count(rig, "gpio_power_good"), 0);
-    EXPECT_EQ(optad_log_count(rig, "Going to run id="), 0);
-    EXPECT_TRUE(rig.optad()->running());
 }
 
 TEST(ImagePipeline, FollowsCaptureModeAndFrequency)
@@ -196,6 +182,195 @@ TEST(Overlays, AReappearingOverlayServiceLearnsEveryConditionAgain)
     EXPECT_TRUE(rig.iterate_until([&] { return captiond.calls_text() == OVERLAYS_CLEARED; }, scaled_ms(5000)))
         << captiond.calls_text();
 }
+
+// ---- peers that hang, come late or restart, and a missing temperature script ----
+
+constexpr const char STARTUP_DONE[] =
+    "DEBUG:optad:main_loop:JT_WAIT_STREAM - OPTAD state changed to OPTAD_STARTUP_DONE";
+constexpr const char FRAMERD_TIMEOUT[] =
+    "ERROR:optad:image_control_dbus:image_control_wait_start - Timeout while waiting for framerd to start";
+constexpr const char CAPTIOND_FAILED[] = "Could not call captiond: ";
+
+// The longest of five reads of a property, 100 ms apart, in ms.
+int64_t slowest_get_ms(Rig &rig)
+{
+    int64_t slowest = 0;
+    for (int i = 0; i < 5; ++i) {
+        const int64_t start = g_get_monotonic_time();
+        g_autoptr(GError) error = nullptr;
+        g_autoptr(GVariant) value = imc_get(rig, "Brightness", &error);
+        EXPECT_NE(value, nullptr) << error_text(error);
+        slowest = std::max(slowest, (g_get_monotonic_time() - start) / 1000);
+        g_usleep(100'000);
+    }
+    return slowest;
+}
+
+// Whether the parameter service answers at once, while a peer keeps the
+// daemon waiting.
+void expect_answers_at_once(Rig &rig)
+{
+    EXPECT_LT(slowest_get_ms(rig), scaled_ms(500));
+}
+
+// The rig's temperature script: installed or not, and how often it fails.
+ModuleSetup temperature_script(bool installed, int failures)
+{
+    ModuleSetup setup;
+    setup.board.temperature_script = installed;
+    setup.board.temperature_failures = failures;
+    return setup;
+}
+
+struct Trouble {
+    const char *name;
+    std::vector<PeerStart> peers;
+    Board board;
+    ModuleSetup module;
+    // What goes wrong, checked while it lasts, and put right.
+    std::function<void(DaemonRig &)> trouble;
+    // From then on, how soon the module must be running.
+    int running_within_ms;
+    // Log lines (fragments) and how often each must appear in the end.
+    std::vector<std::pair<std::string, int>> lines;
+    // What must hold once it runs.
+    std::function<void(DaemonRig &)> after;
+};
+
+// What a hung overlay service received, in order: every condition when it
+// appeared; the power overlay raised by a grant of too little; cleared by a
+// grant of enough; the warming overlay raised while the temperature script
+// fails; cleared when it passes.
+constexpr const char HUNG_OVERLAY_CALLS[] =
+    "Unset ('PTZ_BLOCK_UPGRADE',)\n"
+    "Unset ('PTZ_TEMPERATURE_WARMING',)\n"
+    "Unset ('VIDEO_NOT_ENOUGH_POWER_CLASS4',)\n"
+    "Unset ('PTZ_BLOCK_UPGRADE',)\n"
+    "Unset ('PTZ_TEMPERATURE_WARMING',)\n"
+    "Set ('VIDEO_NOT_ENOUGH_POWER_CLASS4', uint32 0)\n"
+    "Unset ('PTZ_BLOCK_UPGRADE',)\n"
+    "Unset ('PTZ_TEMPERATURE_WARMING',)\n"
+    "Unset ('VIDEO_NOT_ENOUGH_POWER_CLASS4',)\n"
+    "Unset ('PTZ_BLOCK_UPGRADE',)\n"
+    "Set ('PTZ_TEMPERATURE_WARMING', uint32 0)\n"
+    "Unset ('VIDEO_NOT_ENOUGH_POWER_CLASS4',)\n"
+    "Unset ('PTZ_BLOCK_UPGRADE',)\n"
+    "Unset ('PTZ_TEMPERATURE_WARMING',)\n"
+    "Unset ('VIDEO_NOT_ENOUGH_POWER_CLASS4',)\n";
+
+const Trouble troubles[] = {
+    {"HungOverlayService",
+     all_peers({{Peer::Wattd, R"({"grant": 15.99})"}, {Peer::Captiond, R"({"hang": true})"}}),
+     Board::PoE,
+     temperature_script(true, 2),
+     [](DaemonRig &rig) {
+         ASSERT_TRUE(optad_logged(rig, "Not enough POE power"));
+         expect_answers_at_once(rig);
+         g_autoptr(GVariant) r = rig.peer(Peer::Wattd).control("Grant", g_variant_new("(d)", 20.0));
+     },
+     15000,
+     {{"Not enough POE power", 1}},
+     [](DaemonRig &rig) {
+         MockPeer &captiond = rig.peer(Peer::Captiond);
+         EXPECT_EQ(captiond.calls_text(), HUNG_OVERLAY_CALLS);
+         // Every call waits for its answer still, or has timed out: once the
+         // service is gone each has failed, and is logged, once.
+         ASSERT_TRUE(captiond.stop());
+         EXPECT_TRUE(rig.iterate_until([&] { return optad_log_count(rig, CAPTIOND_FAILED) >= 15; }, scaled_ms(5000)));
+         rig.iterate_until([] { return false; }, 300);
+         EXPECT_EQ(optad_log_count(rig, CAPTIOND_FAILED), 15);
+     }},
+    // The real 30 s wait for the image pipeline service: over half a minute.
+    {"LateImagePipelineService",
+     {{Peer::Wattd, ""}, {Peer::Rotation, ""}, {Peer::Captiond, ""}},
+     Board::PoE,
+     {},
+     [](DaemonRig &rig) {
+         EXPECT_EQ(imc_get_text(rig, "Brightness"), "50");
+         ASSERT_TRUE(optad_logged(rig, FRAMERD_TIMEOUT, 40000));
+         // Still waiting: the service answers, the module is left alone.
+         EXPECT_EQ(imc_set_properties(rig, "[('Brightness', <55>)]"), "(true,)");
+         EXPECT_EQ(imc_get_text(rig, "Brightness"), "55");
+         expect_answers_at_once(rig);
+         EXPECT_EQ(rig.peer(Peer::Wattd).calls_text(), "");
+         EXPECT_EQ(optad_log_count(rig, "gpio_power_good"), 0);
+         EXPECT_EQ(optad_log_count(rig, "Going to run id="), 0);
+         ASSERT_TRUE(rig.peer(Peer::Framerd).start());
+     },
+     15000,
+     {{FRAMERD_TIMEOUT, 1}},
+     nullptr},
+    {"RestartedPowerBudgetService",
+     all_peers({{Peer::Wattd, R"({"grant": 15.99})"}}),
+     Board::PoE,
+     {},
+     [](DaemonRig &rig) {
+         ASSERT_TRUE(optad_logged(rig, "wrong POE class"));
+         // It comes back knowing nobody, and holds its answers a while.
+         MockPeer &wattd = rig.peer(Peer::Wattd);
+         ASSERT_TRUE(wattd.stop());
+         ASSERT_TRUE(wattd.start(R"({"grant": 20.0, "hang": true})"));
+         ASSERT_TRUE(rig.iterate_until([&] { return wattd.method_calls("Register").size() == 1; }, scaled_ms(5000)));
+         expect_answers_at_once(rig);
+         EXPECT_EQ(wattd.method_calls("RequestPower").size(), 0u) << "requested before registered";
+         g_autoptr(GVariant) r = wattd.control("SetHang", g_variant_new("(b)", FALSE));
+     },
+     15000,
+     {{"wrong POE class", 1}, {"Failed to register power control dbus", 0}, {"Failed to request power", 0}},
+     [](DaemonRig &rig) {
+         MockPeer &wattd = rig.peer(Peer::Wattd);
+         EXPECT_EQ(wattd.method_calls("Register"),
+                   std::vector<std::string>{"('optad', false, 'com.tavik.ImcControl', '/com/tavik/ImcControl', "
+                                            "'com.tavik.Configuration.Legacy')"});
+         EXPECT_EQ(wattd.method_calls("RequestPower"), std::vector<std::string>{"('optad', 'normal', 16.0)"});
+     }},
+    {"MissingTemperatureScript",
+     all_peers(),
+     Board::DC,
+     temperature_script(false, 0),
+     [](DaemonRig &rig) {
+         ASSERT_TRUE(optad_logged(rig, "is missing (exit status 127)"));
+         // Tried once a second, reported once.
+         rig.iterate_until([] { return false; }, 2500);
+         // Installed whole, so that no run finds it half there.
+         const std::string path = rig.root().path(TEMPERATURE_SCRIPT);
+         rig.root().write(std::string(TEMPERATURE_SCRIPT) + ".new", "#!/bin/sh\nexit 0\n");
+         ASSERT_EQ(chmod((path + ".new").c_str(), 0755), 0);
+         ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+     },
+     15000,
+     {{"ERROR:optad:power_up - /usr/bin/optad_temperature.sh is missing (exit status 127), power-up waits until "
+       "it succeeds!",
+       1},
+      {"ERROR:optad:power_up - /usr/bin/optad_temperature.sh", 1}},
+     nullptr},
+};
+
+void PrintTo(const Trouble &t, std::ostream *os)
+{
+    *os << t.name;
+}
+
+class PeerTrouble : public ::testing::TestWithParam<Trouble> {};
+
+TEST_P(PeerTrouble, TheModuleIsRunningSoonAfterItIsPutRight)
+{
+    const Trouble &t = GetParam();
+    DaemonRig rig(t.peers, t.board, t.module);
+    ASSERT_TRUE(rig.ok());
+    t.trouble(rig);
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(optad_logged(rig, STARTUP_DONE, t.running_within_ms));
+    for (const auto &[fragment, n] : t.lines)
+        EXPECT_EQ(optad_log_count(rig, fragment), n) << fragment;
+    if (t.after)
+        t.after(rig);
+    EXPECT_EQ(rig.sim().violations(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, PeerTrouble, ::testing::ValuesIn(troubles),
+                         [](const ::testing::TestParamInfo<Trouble> &info) { return info.param.name; });
 
 TEST(Lifecycle, TheDaemonEndsWithStatusOneWhenItsBusGoesAway)
 {

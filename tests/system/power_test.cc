@@ -221,8 +221,13 @@ TEST(PowerUpFailures, TheTemperatureScriptHoldsPowerUpAndRaisesTheWarming)
          p = calls.find("Set ('PTZ_TEMPERATURE_WARMING'", p + 1))
         ++raised;
     EXPECT_EQ(raised, 1u) << "raised once, re-sent only when it changes:\n" << calls;
-    // Three failed runs, one second apart, and the fourth succeeded.
+    // Three failed runs, one second apart, and the fourth succeeded; the
+    // failure is logged when it begins, not at every run.
     EXPECT_EQ(rig.root().read("/usr/bin/optad_temperature.fail"), "0\n");
+    EXPECT_EQ(optad_log_count(rig, "ERROR:optad:power_up - /usr/bin/optad_temperature.sh failed (exit status 1), "
+                                   "power-up waits until it succeeds!"),
+              1);
+    EXPECT_EQ(optad_log_count(rig, "ERROR:optad:power_up - /usr/bin/optad_temperature.sh"), 1);
     const std::vector<SimEvent> gpio = program_gpio_writes(rig.sim());
     ASSERT_FALSE(gpio.empty());
     EXPECT_EQ(rig.sim().violations(), "");

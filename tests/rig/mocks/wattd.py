@@ -30,13 +30,25 @@ Driving it from a test:
                               (watts, "" or the D-Bus error name, message)
   Register and RequestPower are recorded with their arguments (GetCalls,
   GetMethodCalls("RequestPower"), ClearCalls). Not starting the mock at all
-  models a camera where wattd is down.
+  models a camera where wattd is down; stopping and starting it again, a
+  wattd that restarts and knows no consumer until they register again.
+  A wattd that hangs: "hang": true or SetHang(true) holds the answers to
+  Register and RequestPower (and so the grant that follows a request),
+  SetHang(false) gives them (hold.py).
 '''
+
+import os
+import runpy
+import types
 
 import dbus
 from gi.repository import GLib
 
 from dbusmock import MOCK_IFACE
+
+# The helper beside this template (templates are loaded from their path).
+hold = types.SimpleNamespace(**runpy.run_path(os.path.join(os.path.dirname(__file__), 'hold.py')))
+SetHang = hold.SetHang
 
 SYSTEM_BUS = True
 BUS_NAME = 'com.tavik.PowerControl.Consumer'
@@ -60,6 +72,7 @@ def load(mock, parameters):
         'RequestPower': str(parameters.get('request_error', '')),
     }
     mock.callbacks = []
+    hold.setup(mock, parameters)
 
 
 def _fail_if_told(mock, method):
@@ -89,18 +102,23 @@ def _schedule_set_power(mock, watts, delay_ms):
         GLib.idle_add(_call_set_power, mock, watts)
 
 
-@dbus.service.method(MAIN_IFACE, in_signature='sbsss', out_signature='')
-def Register(self, consumer, flag, bus_name, object_path, interface):
+@dbus.service.method(MAIN_IFACE, in_signature='sbsss', out_signature='', async_callbacks=('reply', 'error'))
+def Register(self, consumer, flag, bus_name, object_path, interface, reply, error):
     '''optad registers itself as a power consumer.'''
     _fail_if_told(self, 'Register')
+    hold.answer(self, reply)
 
 
-@dbus.service.method(MAIN_IFACE, in_signature='ssd', out_signature='')
-def RequestPower(self, consumer, mode, watts):
+@dbus.service.method(MAIN_IFACE, in_signature='ssd', out_signature='', async_callbacks=('reply', 'error'))
+def RequestPower(self, consumer, mode, watts, reply, error):
     '''optad asks for its power; the grant comes back through SetPower.'''
     _fail_if_told(self, 'RequestPower')
-    if self.answer:
-        _schedule_set_power(self, self.grant, self.delay_ms)
+
+    def grant():
+        if self.answer:
+            _schedule_set_power(self, self.grant, self.delay_ms)
+
+    hold.answer(self, reply, grant)
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='d', out_signature='')
