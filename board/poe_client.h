@@ -30,7 +30,7 @@ int poe_client_start();
 // The SetPower receiver (D-Bus thread).
 void set_power_handler(double power);
 
-// Whether the module may be powered now (main loop, job-list mutex held).
+// Whether the module may be powered now (main loop).
 int has_enough_power();
 
 // For tests: forget the grant and both flags (the proxy stays).

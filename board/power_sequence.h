@@ -4,7 +4,8 @@
 // itself: supplies, resets, the PCIe clock and two tristate buffers are GPIO
 // lines (board/gpio.h), and the PMIC's rails are programmed over I2C from
 // the board's command file (board/pmic.h) while its I2C path is released.
-// Both sequences run on the main-loop thread with the job-list mutex held.
+// Both sequences run on the main-loop thread, holding no lock that another
+// thread needs.
 //
 // Two things block either sequence unless the caller skips the checks: a
 // status reply whose heart-beat word is 0xFFFF (the IMC runs without

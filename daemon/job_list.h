@@ -18,8 +18,8 @@ namespace optad {
 class JobList {
 public:
     // Room for far more than the main loop ever meets: at most one entry per
-    // parameter survives merging, and producers can only append while the
-    // main loop waits between passes.
+    // parameter survives merging, and a full list still absorbs duplicates
+    // of a merging job.
     static constexpr size_t CAPACITY = 256;
 
     bool empty() const { return count_ == 0; }

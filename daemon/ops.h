@@ -65,7 +65,7 @@ struct DaemonOps {
     void (*event_handler_dbus_watch_captiond)();
     void (*event_handler_dbus_unwatch_captiond)();
 
-    // --- main loop jobs (job-list mutex held) ---
+    // --- main loop jobs ---
     // Nonzero when the power budget allows the module to be powered.
     int (*has_enough_power)();
     // 0 or more on success; -1 failed, -2 INIT_DONE never rose (normal

@@ -7,7 +7,7 @@
 // CaptureMode value also tells start-up that the image pipeline runs.
 //
 // Runs on the D-Bus listener thread, except image_control_wait_start()
-// (main thread). Lock order: job-list mutex, then the start mutex.
+// (main thread). Lock order: the parameter table's lock, then the start mutex.
 #pragma once
 
 #include <glib.h>
@@ -30,7 +30,7 @@ void image_control_dbus_unwatch();
 int image_control_wait_start();
 
 // One value from the service (name, value of type "s", "ay" or "i"), ready
-// 1 when the IMC was started. Takes the job-list mutex itself.
+// 1 when the IMC was started. Takes the parameter table's lock itself.
 void handle_image_control_value(const char *name, GVariant *value, int ready);
 
 // For tests: the started flag back to 0, the client state forgotten.

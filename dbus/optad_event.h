@@ -16,7 +16,8 @@
 // so they leave in the order the conditions changed. No call waits for the
 // service: answers come back on the D-Bus thread, so a service that hangs
 // holds up neither the main loop nor the parameter service.
-// It may be taken with the job-list mutex held, never the other way round.
+// It may be taken with the parameter table's lock held, never the other way
+// round; the job-list mutex is never held with it.
 // The day/night report runs on the main loop only.
 #pragma once
 

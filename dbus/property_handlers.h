@@ -8,7 +8,8 @@
 // when the IMC was ready when the call came in; otherwise the start-up
 // parameter sync sends every value anyway.
 //
-// Handlers run on the D-Bus thread with the job-list mutex held.
+// Handlers run on the D-Bus thread with the parameter table's lock held
+// (ParamLock); they queue their jobs with queue_param_job().
 #pragma once
 
 #include <glib.h>

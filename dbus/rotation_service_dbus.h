@@ -16,7 +16,7 @@ inline constexpr const char ROTATION_INTERFACE[] = "com.tavik.Rotation1.Channel"
 void rotation_service_dbus_watch();
 void rotation_service_dbus_unwatch();
 
-// A rotation in degrees; with the job-list mutex held.
+// A rotation in degrees (D-Bus thread).
 void handle_rotation_changed(int rotation);
 
 }  // namespace optad

@@ -9,7 +9,7 @@
 // command, the IMC's OK, the whole image streamed, the IMC's write-in
 // answer, then the wait for the IMC to raise FWUP_CMPLT.
 //
-// Both run on the main loop under the job-list mutex; the upgrade can block
+// Both run on the main loop, holding no lock another thread needs; the upgrade can block
 // it for about five minutes (the FWUP_CMPLT wait).
 #pragma once
 

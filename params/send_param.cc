@@ -55,7 +55,14 @@ void give_up_action(int job)
 
 int send_param(int job)
 {
-    int param = encode_param_job(job);
+    int param;
+    {
+        // The encoder reads (and may substitute) the values its frame is
+        // built from as one: a set from the D-Bus thread waits for it, and
+        // never for the exchange below.
+        ParamLock lock;
+        param = encode_param_job(job);
+    }
     if (param == ENCODER_NONE) {
         OPTAD_LOG_ERROR("ERROR:optad:main_loop:send_param - Received unknown parameter=%d\n", job);
         return SEND_PARAM_DROPPED;

@@ -5,7 +5,7 @@
 // each status poll the confirmation check (confirm.h) looks at the pending
 // jobs; one the IMC has not applied within its time-out goes back on the
 // job list through wait_or_retry_command, up to ten sends in all. Main-loop
-// thread, job-list mutex held.
+// thread; the encoder runs under the parameter table's lock.
 #pragma once
 
 #include <cstdint>

@@ -6,8 +6,8 @@
 //
 // The state lives in the capture settings record. start_exposure_settle_watch
 // (status_monitor.h) and the exposure mode encoder start it; the status
-// check runs it at every poll. Main-loop thread (or with the job-list mutex
-// held).
+// check runs it at every poll. Main-loop thread; other threads ask with
+// request_exposure_settle_watch().
 #pragma once
 
 namespace optad {

@@ -93,8 +93,9 @@ bool push_wanted(PushIf when, bool wb_manual, bool ircut_auto)
 
 void queue_parameter_push()
 {
-    // Read once: the D-Bus thread cannot change them meanwhile (the main
-    // loop holds the job-list mutex), and one pass must not mix two values.
+    // Read once, under the table's lock, so that a change from the D-Bus
+    // thread meanwhile cannot make one pass mix two values.
+    ParamLock lock;
     const bool wb_manual = string_is(PARAM_WHITE_BALANCE_MANUAL, "yes");
     const bool ircut_auto = string_is(PARAM_IR_CUT_FILTER, "auto");
     for (const PushRow &row : startup_push) {

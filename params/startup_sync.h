@@ -7,7 +7,7 @@
 // job, or only the capture-mode job when the IMC runs another mode); every
 // poll in OPTAD_STARTUP_WAIT_UPDATE runs startup_check_confirmations, which
 // queues JT_WAIT_STREAM once no parameter job is pending. Main-loop thread,
-// job-list mutex held.
+// holding no lock.
 #pragma once
 
 namespace optad {

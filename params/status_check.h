@@ -13,7 +13,7 @@ inline constexpr int64_t PROTECTOR_MOVING_TIMEOUT_US = 2'000'000;
 inline constexpr int64_t FPGA_CHECK_PERIOD_US = 60'000'000;
 
 // After each successful status request (recv_buf holds the reply). Always 0.
-// Main-loop thread, job-list mutex held.
+// Main-loop thread.
 int check_camera_status();
 
 // The fault checks; 0 when there is none, negative when a fault was found

@@ -16,8 +16,7 @@ namespace optad {
 // How long the status request waits for the IMC's REQ.
 inline constexpr int64_t STATUS_REQUEST_REQ_TIMEOUT_US = 10'000'000;
 
-// One exchange of the camera status request frame (main loop only, the
-// job-list mutex held). 0 with the reply in recv_buf, -1 when the exchange
+// One exchange of the camera status request frame (main loop only). 0 with the reply in recv_buf, -1 when the exchange
 // failed (logged).
 int request_camera_status();
 

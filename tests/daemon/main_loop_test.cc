@@ -136,8 +136,9 @@ TEST_F(JobTaking, ThreeFailedExchangesInARowAreAnImcError)
             work();
             // A lost module's job is not put back: its restart is queued
             // by the listener, and the sync after it sends every parameter.
-            if (*step == 'l')
+            if (*step == 'l') {
                 EXPECT_TRUE(jobs().empty());
+            }
             spi_resume_req_waits();
         }
         const bool error = !jobs().empty() && jobs().front() == JT_ERROR;

@@ -20,9 +20,7 @@ extern const std::vector<std::string> interface_property_names;
 std::vector<PeerStart> all_peers(const std::vector<PeerStart> &replaced = {});
 
 // The same, but the power budget service never grants power: the daemon
-// serves its parameters and never tries to power the module up (a power-up
-// holds the job-list mutex, and so every parameter call, for as long as its
-// attempts take).
+// serves its parameters and never tries to power the module up.
 std::vector<PeerStart> peers_without_grant(const std::vector<PeerStart> &replaced = {});
 
 // The simulator's board straps: a PoE board (dc_off 1) needs the power

@@ -156,7 +156,11 @@ TEST(SafeMode, AModuleThatOnlyStartsInSafeBootIsRecoveredByAnUpgrade)
     EXPECT_EQ(optad_log_count(rig, "DEBUG:optad:power_up - Activated SAFE_BOOT (set to HIGH)"), 1);
     EXPECT_EQ(optad_log_count(rig, BEING_UPGRADED), 1);
     EXPECT_EQ(optad_log_count(rig, UPGRADE_FAILED), 0);
-    EXPECT_EQ(optad_log_count(rig, "Received IMC Interrupt!"), 1) << "only the normal start after the upgrade";
+    // The boot loader's interrupt reaches the main loop while the safe boot
+    // is still being handled and changes nothing; only the normal start
+    // after the upgrade starts a firmware check.
+    EXPECT_GE(optad_log_count(rig, "Received IMC Interrupt!"), 1);
+    EXPECT_EQ(optad_log_count(rig, "JT_CHECK_FIRM_UP - Received Check Firmware upgrade"), 1);
     EXPECT_NE(rig.sim().ctl("show state").find("revision " + std::to_string(SIM_FACTORY_REVISION + 5)),
               std::string::npos);
     EXPECT_EQ(rig.root().read(IMC_STATUS_FILE), "FIRMWARE_UP_TO_DATE");
