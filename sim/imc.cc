@@ -1,5 +1,6 @@
 #include "sim/imc.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace optad::sim {
@@ -830,10 +831,14 @@ bool Imc::parse_revision(const uint8_t *head, size_t len, uint32_t *revision)
     size_t start = marker + 4;
     for (size_t i = start; i < start + 5 && i < len; ++i) {
         if (head[i] == ' ') {
-            uint32_t value = 0;
-            for (size_t j = start; j < i && head[j] >= '0' && head[j] <= '9'; ++j)
-                value = value * 10 + static_cast<uint32_t>(head[j] - '0');
-            *revision = value;
+            // A decimal number as the C library reads one; a negative one
+            // is no revision the IMC can hold.
+            char field[5] = {};
+            std::memcpy(field, head + start, i - start);
+            long value = std::strtol(field, nullptr, 10);
+            if (value < 0)
+                return false;
+            *revision = static_cast<uint32_t>(value);
             return true;
         }
     }

@@ -114,7 +114,8 @@ public:
 
     // The revision in the "Rev." text of an image's first 60 bytes, as the
     // daemon reads it from the firmware file: 0 without the marker; false
-    // when the number has no blank after it within five characters.
+    // when the number has no blank after it within five characters, or is
+    // negative.
     static bool parse_revision(const uint8_t *head, size_t len, uint32_t *revision);
 
 private:
