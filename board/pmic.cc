@@ -19,13 +19,21 @@ namespace optad {
 
 namespace {
 
-// Each line is read into this many bytes, terminator included.
+// Each line is read into this many bytes, terminator included: a row is a
+// line's first 255 bytes, and the rest of a longer line is dropped.
 constexpr int PMIC_LINE_SIZE = 256;
 // A 7-bit address no bus has: the row writes to the slave already selected.
 constexpr unsigned long KEEP_SLAVE = 0xFFFF;
 // Delays are the camera's 32-bit unsigned milliseconds; a longer one is a
 // typing error, not a wait.
 constexpr unsigned long MAX_DELAY_MS = 0xFFFFFFFFul;
+
+// A row as read: its text, and whether the line went on, past the bytes
+// read, in the middle of a field (a number there is cut in two).
+struct Row {
+    const char *text;
+    bool cut_in_field;
+};
 
 enum class RowResult {
     DONE,
@@ -50,13 +58,20 @@ bool ends_field(char c)
     return c == '\0' || is_blank(c) || c == '\n' || c == '\r';
 }
 
+// Whether the line's character after the row's last byte continues a field.
+bool continues_field(int c)
+{
+    return c != EOF && !ends_field(static_cast<char>(c));
+}
+
 // Reads the next number of a row: blanks and tabs, then digits in `base`
 // (16: hex with an optional "0x"; 0: the prefix decides) up to a blank, a
 // tab or the end of the line. A field that is missing, signed, carries a
-// character that is not a digit or does not fit an unsigned long is not a
-// number: writing 0 in its place would program the PMIC with a value
+// character that is not a digit, does not fit an unsigned long, or runs to
+// the end of a row whose line went on within it (cut in two) is not a
+// number: writing what is left of it would program the PMIC with a value
 // nobody wrote.
-bool next_number(const char **p, int base, unsigned long *value)
+bool next_number(const char **p, const Row &row, int base, unsigned long *value)
 {
     const char *s = *p;
     while (is_blank(*s))
@@ -67,7 +82,7 @@ bool next_number(const char **p, int base, unsigned long *value)
     char *end = nullptr;
     errno = 0;
     const unsigned long v = std::strtoul(s, &end, base);
-    if (errno == ERANGE || !ends_field(*end))
+    if (errno == ERANGE || !ends_field(*end) || (*end == '\0' && row.cut_in_field))
         return false;
     *value = v;
     *p = end;
@@ -76,11 +91,12 @@ bool next_number(const char **p, int base, unsigned long *value)
 
 // "w": selects the slave (unless the row keeps the earlier one) and writes
 // register and value as one two-byte message.
-RowResult write_row(int i2c_fd, const char *line)
+RowResult write_row(int i2c_fd, const Row &row)
 {
-    const char *p = row_fields(line);
+    const char *p = row_fields(row.text);
     unsigned long address = 0, reg = 0, value = 0;
-    if (!next_number(&p, 16, &address) || !next_number(&p, 16, &reg) || !next_number(&p, 16, &value))
+    if (!next_number(&p, row, 16, &address) || !next_number(&p, row, 16, &reg) ||
+        !next_number(&p, row, 16, &value))
         return RowResult::UNHANDLED;
     const unsigned long slave = address >> 1;
     if (slave != KEEP_SLAVE) {
@@ -105,11 +121,11 @@ RowResult write_row(int i2c_fd, const char *line)
 }
 
 // "d": sleeps the given milliseconds at once.
-RowResult delay_row(int, const char *line)
+RowResult delay_row(int, const Row &row)
 {
-    const char *p = row_fields(line);
+    const char *p = row_fields(row.text);
     unsigned long ms = 0;
-    if (!next_number(&p, 0, &ms) || ms > MAX_DELAY_MS)
+    if (!next_number(&p, row, 0, &ms) || ms > MAX_DELAY_MS)
         return RowResult::UNHANDLED;
     clock_sleep_us(static_cast<int64_t>(ms) * 1000);
     return RowResult::DONE;
@@ -119,7 +135,7 @@ RowResult delay_row(int, const char *line)
 // lines and comments). Any other first character is an unknown row.
 struct RowKind {
     char first;
-    RowResult (*run)(int i2c_fd, const char *line);
+    RowResult (*run)(int i2c_fd, const Row &row);
 };
 constexpr RowKind row_kinds[] = {
     {'w', write_row}, {'d', delay_row}, {'\n', nullptr}, {'\r', nullptr}, {'#', nullptr},
@@ -133,17 +149,15 @@ const RowKind *row_kind(char first)
     return nullptr;
 }
 
-// After a line filled the whole buffer without its newline: consumes the
-// rest of that line. Returns true when there was more than the newline, so
-// that the buffer holds only the start of the row.
-bool skip_rest_of_line(FILE *file)
+// After a line filled the whole buffer without its newline: drops the rest
+// of that line, so that it is never read as a row of its own. Returns the
+// first character dropped (the newline, or EOF, when there was no more).
+int drop_rest_of_line(FILE *file)
 {
-    int c = std::fgetc(file);
-    if (c == '\n' || c == EOF)
-        return false;
-    while (c != '\n' && c != EOF)
+    const int first = std::fgetc(file);
+    for (int c = first; c != '\n' && c != EOF;)
         c = std::fgetc(file);
-    return true;
+    return first;
 }
 
 struct FileCloser {
@@ -163,21 +177,18 @@ int pmic_init_from_file(int i2c_fd, const char *fixed_path)
     }
     char line[PMIC_LINE_SIZE];
     while (std::fgets(line, sizeof line, file.get()) != nullptr) {
+        // A longer line's row is its first 255 bytes (a write with a long
+        // comment after it is written); whatever follows them is dropped,
+        // never read as a row, whatever it starts with.
         const size_t length = std::strlen(line);
-        // The rest of an overlong line is never read as a row of its own:
-        // whatever it starts with, it is the tail of the row before.
-        const bool cut = length == sizeof line - 1 && line[length - 1] != '\n' && skip_rest_of_line(file.get());
+        int after = '\n';
+        if (length == sizeof line - 1 && line[length - 1] != '\n')
+            after = drop_rest_of_line(file.get());
+        const Row row{line, continues_field(after)};
         const RowKind *kind = row_kind(line[0]);
         if (kind != nullptr && kind->run == nullptr)
             continue;
-        if (cut) {
-            // Only the start of the row is in hand, perhaps with a number
-            // cut in two; acting on it could program a wrong value.
-            OPTAD_LOG_ERROR("ERROR:optad:power_control - Row longer than %d bytes skipped: '%s'\n",
-                            PMIC_LINE_SIZE - 1, line);
-            continue;
-        }
-        const RowResult result = kind != nullptr ? kind->run(i2c_fd, line) : RowResult::UNHANDLED;
+        const RowResult result = kind != nullptr ? kind->run(i2c_fd, row) : RowResult::UNHANDLED;
         if (result == RowResult::FAILED)
             return -1;
         if (result == RowResult::UNHANDLED)

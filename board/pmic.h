@@ -13,7 +13,9 @@
 //
 // The character after the row letter is skipped whatever it is. An 8-bit
 // address of 0x1FFFE or 0x1FFFF (7-bit 0xFFFF) keeps the slave selected by an
-// earlier row.
+// earlier row. A row is a line's first 255 bytes: the rest of a longer line
+// (a long comment after a write, say) is dropped, and a number it cuts in
+// two is no number.
 #pragma once
 
 namespace optad {

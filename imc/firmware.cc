@@ -21,6 +21,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -226,7 +227,8 @@ private:
 
 // The revision in a version text of VERSION_TEXT_SIZE bytes (text[] holds
 // one more, a terminator): the number, 0 without a marker, -1 without a
-// blank after the number.
+// blank after the number. A number written negative stays negative, and the
+// check takes it as no revision at all.
 int parse_version_text(const char *text)
 {
     const char *marker = nullptr;
@@ -245,18 +247,21 @@ int parse_version_text(const char *text)
     // The field after the marker may run past the 60 bytes when the marker
     // starts late; the terminator then ends the search.
     const char *number = marker + MARKER_LEN;
-    size_t digits = 0;
-    while (digits < REVISION_FIELD && number[digits] != ' ' && number[digits] != '\0')
-        ++digits;
-    if (digits == REVISION_FIELD || number[digits] != ' ') {
+    size_t length = 0;
+    while (length < REVISION_FIELD && number[length] != ' ' && number[length] != '\0')
+        ++length;
+    if (length == REVISION_FIELD || number[length] != ' ') {
         OPTAD_LOG_ERROR("ERROR:optad:firmware - Did not find revision number in firmware file!!\n");
         return -1;
     }
     // At most four characters before the blank, read as a decimal number
-    // as far as they are digits: an empty or non-numeric text gives 0.
-    int revision = 0;
-    for (size_t i = 0; i < digits && number[i] >= '0' && number[i] <= '9'; ++i)
-        revision = revision * 10 + (number[i] - '0');
+    // the way the C library reads one: leading white space, a sign, then
+    // digits as far as they go; an empty or non-numeric text gives 0. So
+    // "-12" is -12, which the check refuses, and not the 0 that reading
+    // digits alone made of it, which had any IMC "downgraded" to the image.
+    char field[REVISION_FIELD] = {};
+    std::memcpy(field, number, length);
+    const int revision = static_cast<int>(std::strtol(field, nullptr, 10));
     OPTAD_LOG_DEBUG("DEBUG:optad:firmware - Firmware revision (integer)=%d\n", revision);
     return revision;
 }

@@ -18,10 +18,11 @@ namespace optad {
 // The firmware image's fixed path.
 inline constexpr const char *FIRMWARE_FILE_PATH = "/usr/lib/firmware/optad/IMC.app";
 
-// The revision written in the image: the number, 0 when its version text
-// has no "Rev." marker or no digits after it, -1 when it cannot be opened,
-// is shorter than the 60-byte version text, or the number has no blank after
-// it within five characters.
+// The revision written in the image: the number (negative when written so,
+// which the check refuses), 0 when its version text has no "Rev." marker or
+// no number after it, -1 when it cannot be opened, is shorter than the
+// 60-byte version text, or the number has no blank after it within five
+// characters.
 int get_firmware_file_revision();
 
 // The revision installed in the IMC, or -1 when the status request failed.

@@ -703,14 +703,16 @@ constexpr encoder encoders[] = {
      day_night_time, nullptr,
      "DEBUG:optad:main_loop:time_d/n - Going to send Time of Day Night Filter=0x%02X\n", line_args::byte,
      "ERROR:optad:main_loop:time_d/n - Invalid checksum\n"},
-    // The protector ends up at the position sent (0 closed, 1 open), and
-    // the confirmation compares its status byte with that. The lens
-    // follow-up and the start-up sync write the same byte before they queue
-    // this job; a position set over D-Bus needs it written here, or the
-    // command would never be confirmed: it would be resent ten times and,
-    // with the moving timer never cleared, the protector's next travel
-    // would count as stuck and restart the module.
-    {JOB_SUNLIGHT, GROUP_SYSTEM, 0x09, 1, 1, {STS_SUNLIGHT}, PARAM_SENSOR_PROTECTOR,
+    // No expected byte: the protector's position at 0x15 belongs to the
+    // lens rule. The start-up sync and the lens follow-up write there where
+    // the lens needs the protector (open in front of a lens, closed over a
+    // bare sensor) before they queue this job, and the confirmation compares
+    // with that. A position set over D-Bus against the lens therefore stays
+    // unconfirmed: it is resent, given up after ten sends, and the next poll
+    // finds the protector where the lens rule does not want it and moves it
+    // back. Were the position sent expected here, "open" with no lens would
+    // be confirmed and leave the bare sensor facing the sun.
+    {JOB_SUNLIGHT, GROUP_SYSTEM, 0x09, 1, 0, {}, PARAM_SENSOR_PROTECTOR,
      by_string<sunlight_rule>, nullptr,
      "DEBUG:optad:main_loop:sunlight - Going to send Sunlight Protector=0x%02X\n", line_args::byte,
      "ERROR:optad:main_loop:sunlight - Invalid checksum\n"},

@@ -4,12 +4,14 @@
 // The new content reaches the file through file_replace(): written to a
 // temporary file beside it, synced, renamed over it, so that a power cut at
 // any moment leaves either the old content or the new one, never a torn
-// file. The same code runs on the camera and on the host.
+// file. The call has C linkage so that the platform's library can be
+// linked in place of this implementation on the camera; ours serves the
+// host build and, where asked for, stands in on the camera.
 #pragma once
 
 #include <cstddef>
 
-namespace optad {
+extern "C" {
 
 // Replaces the content of the file at path (a fixed path, mapped here with
 // platform_path) with the length bytes at contents and syncs it. A file that
@@ -18,4 +20,4 @@ namespace optad {
 // failure with errno set (the file is then as it was).
 int storix_set_file_contents_with_sync(const char *path, const char *contents, size_t length);
 
-}  // namespace optad
+}  // extern "C"

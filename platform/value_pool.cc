@@ -104,9 +104,7 @@ int read_group(const std::string &path, Lines &lines)
     return 0;
 }
 
-}  // namespace
-
-int vp_create_group(const char *name, int size, int flags)
+int create_group(const char *name, int size)
 {
     if (!group_name_valid(name) || size <= 0) {
         errno = EINVAL;
@@ -120,7 +118,7 @@ int vp_create_group(const char *name, int size, int flags)
     return 0;
 }
 
-int vp_set_group(const char *name, const vp_param *params, int count, int flags)
+int set_group(const char *name, const vp_param *params, int count, int flags)
 {
     if (!group_name_valid(name) || count < 0 || (params == nullptr && count > 0)) {
         errno = EINVAL;
@@ -185,4 +183,15 @@ int vp_set_group(const char *name, const vp_param *params, int count, int flags)
     return set;
 }
 
+}  // namespace
 }  // namespace optad
+
+int vp_create_group(const char *name, int size, int flags)
+{
+    return optad::create_group(name, size);
+}
+
+int vp_set_group(const char *name, const vp_param *params, int count, int flags)
+{
+    return optad::set_group(name, params, count, flags);
+}

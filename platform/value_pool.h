@@ -2,8 +2,10 @@
 // publishes and other processes of the camera read (the lens name, group
 // "LENS", parameter "INFO").
 //
-// These are the cache library's calls as the daemon uses them; the same
-// implementation serves the camera and the host. Storage:
+// These are the cache library's calls as the daemon uses them, with C
+// linkage so that the platform's library can be linked in their place on
+// the camera. Our own implementation (value_pool.cc) serves the host build
+// and, where asked for, stands in on the camera. Its storage:
 //
 //   - one text file per group, /var/run/valuepool/<group> (mapped with
 //     platform_path, so under the sandbox root on the host), mode 0644;
@@ -27,14 +29,18 @@
 
 namespace optad {
 
-// The fixed directory of the group files.
+// The fixed directory of our implementation's group files.
 inline constexpr const char *VALUE_POOL_DIR = "/var/run/valuepool";
 
+}  // namespace optad
+
+extern "C" {
+
 // Type codes of a parameter record.
-inline constexpr int VP_TYPE_STRING = 3;
+enum { VP_TYPE_STRING = 3 };
 
 // Flags of vp_set_group: create the group first when it does not exist.
-inline constexpr int VP_FLAG_CREATE = 2;
+enum { VP_FLAG_CREATE = 2 };
 
 // One parameter as the caller describes it: its name, the size of its
 // buffer, the buffer holding its value, and its type code.
@@ -59,4 +65,4 @@ int vp_create_group(const char *name, int size, int flags);
 // the group could not be read or written (then nothing changed).
 int vp_set_group(const char *name, const vp_param *params, int count, int flags);
 
-}  // namespace optad
+}  // extern "C"

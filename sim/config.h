@@ -22,8 +22,8 @@ struct Config {
     int protector_move_ms = 40;  // sunlight protector travel time
     int focus_oneshot_ms = 300;  // one-shot focus run
     int focus_step_ms = 20;      // one focus drive step
-    int fwup_write_ms = 50;      // firmware write-in after the last message (REQ paused)
-    int fwup_cmplt_ms = 50;      // write-in answer -> FWUP_CMPLT high
+    int fwup_write_ms = 50;      // last firmware message -> write-in answer (REQ paused)
+    int fwup_cmplt_ms = 50;      // write-in answer OK -> flash written, FWUP_CMPLT high
     int fwup_max_bytes = 16 * 1024 * 1024;  // largest image the IMC accepts
     int fpga_init_ms = 2;        // FPGA reset released -> initialised
     int link_ms = 5;             // link conditions met -> link_up

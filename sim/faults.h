@@ -23,7 +23,7 @@ struct Faults {
     int fpga_io_exp = -1;        // >= 0: io_exp reads this, whatever the model says
     // NeverNormal: INIT_DONE never rises in a normal start (the module starts
     // in safe boot only); NeverAll: never at all; NeverUntilUpgrade: like
-    // NeverNormal until a firmware write-in succeeds.
+    // NeverNormal until a firmware upgrade completes (FWUP_CMPLT).
     InitDone init_done = InitDone::Rises;
     bool req_never = false;     // REQ never rises
     int empty_status = 0;       // status replies to blank: > 0 the next n, < 0 all

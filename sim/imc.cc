@@ -1,5 +1,6 @@
 #include "sim/imc.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace optad::sim {
@@ -185,8 +186,10 @@ const char *upgrade_name(Imc::Upgrade u)
     switch (u) {
     case Imc::Upgrade::Idle: return "idle";
     case Imc::Upgrade::Receiving: return "receiving";
+    case Imc::Upgrade::Checking: return "checking";
     case Imc::Upgrade::Writing: return "writing";
-    case Imc::Upgrade::Written: return "written";
+    case Imc::Upgrade::Complete: return "complete";
+    case Imc::Upgrade::Refused: return "refused";
     }
     return "?";
 }
@@ -203,6 +206,8 @@ Imc::Imc(Context &ctx) : ctx_(ctx), flash_revision_(status_.u32(sts::REVISION)) 
 
 bool Imc::init_done_never(Mode mode) const
 {
+    if (!flash_application_)
+        return true;  // only the boot loader is left to start
     Faults::InitDone f = ctx_.faults.init_done;
     return f == Faults::InitDone::NeverAll || (mode == Mode::Normal && f != Faults::InitDone::Rises);
 }
@@ -213,9 +218,11 @@ void Imc::start(Mode mode)
     mode_ = mode;
     upgrade_ = Upgrade::Idle;
     bool never = init_done_never(mode);
-    ctx_.note("IMC released from reset (%s start)%s", mode == Mode::Safe ? "safe" : "normal",
-              !never ? "" : mode == Mode::Safe ? ": INIT_DONE will not rise, the boot loader answers (fault)"
-                                               : ": INIT_DONE will not rise (fault)");
+    const char *why = flash_application_ ? "fault" : "no application in flash";
+    ctx_.note("IMC released from reset (%s start)%s%s%s", mode == Mode::Safe ? "safe" : "normal",
+              !never ? "" : mode == Mode::Safe ? ": INIT_DONE will not rise, the boot loader answers ("
+                                               : ": INIT_DONE will not rise (",
+              never ? why : "", never ? ")" : "");
     // A normal start whose firmware does not come up stays silent; a safe
     // start always reaches at least the boot loader.
     if (!never || mode == Mode::Safe)
@@ -227,6 +234,8 @@ void Imc::stop()
     if (state_ == State::Off)
         return;
     ctx_.note("IMC stopped (%s)", state_name(state_));
+    if (upgrade_ == Upgrade::Writing)
+        ctx_.note("IMC stopped while writing its flash: only the boot loader is left");
     state_ = State::Off;
     upgrade_ = Upgrade::Idle;
     req_raised_ = false;
@@ -295,7 +304,7 @@ bool Imc::on_timer(TimerId id)
         ctx_.lines.drive(Line::Req, 0);  // the timed window closes; the request stands
         return true;
     case TimerId::ReqRenew:
-        if (!ctx_.faults.req_never && upgrade_ != Upgrade::Writing)
+        if (!ctx_.faults.req_never && upgrade_ != Upgrade::Checking)
             raise_req();
         return true;
     case TimerId::Heartbeat:
@@ -320,8 +329,7 @@ bool Imc::on_timer(TimerId id)
         write_in_done();
         return true;
     case TimerId::FwupCmplt:
-        ctx_.lines.drive(Line::FwupCmplt, 1);
-        ctx_.note("IMC firmware write-in complete: FWUP_CMPLT high");
+        flash_written();
         return true;
     case TimerId::RebootDone:
         state_ = State::Off;  // the board starts it again while power and reset allow
@@ -344,9 +352,9 @@ bool Imc::on_timer(TimerId id)
 void Imc::req_tick()
 {
     Timers &t = ctx_.timers;
-    // Busy writing the firmware image, or stuck: a request still up is
+    // Busy taking in the firmware image, or stuck: a request still up is
     // withdrawn, and none follows.
-    if (ctx_.faults.req_never || upgrade_ == Upgrade::Writing) {
+    if (ctx_.faults.req_never || upgrade_ == Upgrade::Checking) {
         withdraw_req();
         return;
     }
@@ -684,6 +692,17 @@ void Imc::command(const uint8_t *f, unsigned length)
     uint8_t group = f[10];
     uint8_t item = f[11];
     unsigned n = length - 12;
+    // In version-up mode the IMC leaves its application's command handling
+    // behind: until power-off or the reset line it takes only the status
+    // request and the image. A system reset command here (the main board
+    // restarting it the usual way after an upgrade) is dropped, and before
+    // FWUP_CMPLT would have cut the write-in short.
+    if (upgrade_ != Upgrade::Idle) {
+        ctx_.violation("imc: command group 0x%02X item 0x%02X in firmware version-up mode (%s); only "
+                       "power-off or the reset line ends it",
+                       group, item, upgrade_name(upgrade_));
+        return;
+    }
     // The boot loader knows the status request, the firmware upgrade and
     // the system reset; it drops every setting (the application that would
     // apply it does not run).
@@ -746,11 +765,11 @@ void Imc::firmware_message(const uint8_t *f, uint32_t len, bool has_rx)
                        fw_received_, fw_expected_);
         fw_bad_ = true;
     }
-    // Writing the image: the IMC is busy and raises no REQ meanwhile.
-    upgrade_ = Upgrade::Writing;
+    // Taking the image in: the IMC is busy and raises no REQ meanwhile.
+    upgrade_ = Upgrade::Checking;
     withdraw_req();
     ctx_.timers.set(TimerId::FwupWriteDone, ctx_.after_ms(ctx_.config.fwup_write_ms));
-    ctx_.note("IMC received %u firmware bytes, writing", fw_received_);
+    ctx_.note("IMC received %u firmware bytes, checking them", fw_received_);
 }
 
 void Imc::write_in_done()
@@ -767,17 +786,34 @@ void Imc::write_in_done()
         answer = 0x02;
     }
     status_[sts::FWUP_WRITE] = answer;
-    upgrade_ = Upgrade::Written;
     if (answer != 0x01) {
+        // Refused before anything was written: the old application stays.
+        upgrade_ = Upgrade::Refused;
         ctx_.note("IMC firmware write-in answer 0x%02X", answer);
         return;
     }
-    flash_revision_ = revision;
-    if (ctx_.faults.init_done == Faults::InitDone::NeverUntilUpgrade)
-        ctx_.faults.init_done = Faults::InitDone::Rises;
-    ctx_.note("IMC firmware written: revision %u runs after the next start", revision);
+    // The write-in: the application in flash is overwritten, and only
+    // FWUP_CMPLT tells that the new one is whole. Power or reset taken away
+    // before it leaves the boot loader alone in the flash.
+    upgrade_ = Upgrade::Writing;
+    flash_application_ = false;
+    flash_revision_ = 0;
+    written_revision_ = revision;
+    ctx_.note("IMC writing revision %u into its flash", revision);
     if (!ctx_.faults.fwup_cmplt_never)
         ctx_.timers.set(TimerId::FwupCmplt, ctx_.after_ms(ctx_.config.fwup_cmplt_ms));
+}
+
+void Imc::flash_written()
+{
+    upgrade_ = Upgrade::Complete;
+    flash_application_ = true;
+    flash_revision_ = written_revision_;
+    if (ctx_.faults.init_done == Faults::InitDone::NeverUntilUpgrade)
+        ctx_.faults.init_done = Faults::InitDone::Rises;
+    ctx_.lines.drive(Line::FwupCmplt, 1);
+    ctx_.note("IMC firmware write-in complete: FWUP_CMPLT high, revision %u runs after the next start",
+              flash_revision_);
 }
 
 bool Imc::parse_revision(const uint8_t *head, size_t len, uint32_t *revision)
@@ -795,10 +831,14 @@ bool Imc::parse_revision(const uint8_t *head, size_t len, uint32_t *revision)
     size_t start = marker + 4;
     for (size_t i = start; i < start + 5 && i < len; ++i) {
         if (head[i] == ' ') {
-            uint32_t value = 0;
-            for (size_t j = start; j < i && head[j] >= '0' && head[j] <= '9'; ++j)
-                value = value * 10 + static_cast<uint32_t>(head[j] - '0');
-            *revision = value;
+            // A decimal number as the C library reads one; a negative one
+            // is no revision the IMC can hold.
+            char field[5] = {};
+            std::memcpy(field, head + start, i - start);
+            long value = std::strtol(field, nullptr, 10);
+            if (value < 0)
+                return false;
+            *revision = static_cast<uint32_t>(value);
             return true;
         }
     }
@@ -815,6 +855,8 @@ std::string Imc::describe() const
     out += upgrade_name(upgrade_);
     out += "\nimc_revision " + std::to_string(status_.u32(sts::REVISION));
     out += "\nflash_revision " + std::to_string(flash_revision_);
+    out += "\nflash ";
+    out += flash_application_ ? "application" : "boot_loader_only";
     out += "\nfw_received " + std::to_string(fw_received_) + "\n";
     out += exposure_.describe();
     return out;

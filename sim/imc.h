@@ -30,7 +30,17 @@ public:
         Rebooting,  // restarting after a system reset command
     };
     enum class Mode { Normal, Safe };
-    enum class Upgrade { Idle, Receiving, Writing, Written };
+    // The firmware upgrade. From an accepted start command until it is
+    // powered off or reset the IMC is in version-up mode: it takes the
+    // status request and the firmware messages, and no other command.
+    enum class Upgrade {
+        Idle,
+        Receiving,  // taking the image's messages
+        Checking,   // the whole image in, no REQ until the write-in answer
+        Writing,    // answered OK, writing its flash until FWUP_CMPLT
+        Complete,   // FWUP_CMPLT high: the flash holds the new image
+        Refused,    // answered NG or wait time-out: the flash is untouched
+    };
 
     explicit Imc(Context &ctx);
 
@@ -65,7 +75,16 @@ public:
     Exposure &exposure() { return exposure_; }
     // The revision in the IMC's flash: it runs after the next start.
     uint32_t flash_revision() const { return flash_revision_; }
-    void set_flash_revision(uint32_t revision) { flash_revision_ = revision; }
+    // A whole application of this revision put in the flash.
+    void set_flash_revision(uint32_t revision)
+    {
+        flash_revision_ = revision;
+        flash_application_ = true;
+    }
+    // False while the flash holds only the boot loader: its application was
+    // being rewritten when the IMC lost power or reset, so a start runs the
+    // boot loader (safe boot) or nothing (normal start).
+    bool flash_application() const { return flash_application_; }
 
     // Effects of commands and control requests.
     bool pulse_interrupt();
@@ -95,7 +114,8 @@ public:
 
     // The revision in the "Rev." text of an image's first 60 bytes, as the
     // daemon reads it from the firmware file: 0 without the marker; false
-    // when the number has no blank after it within five characters.
+    // when the number has no blank after it within five characters, or is
+    // negative.
     static bool parse_revision(const uint8_t *head, size_t len, uint32_t *revision);
 
 private:
@@ -109,6 +129,7 @@ private:
     void status_reply(uint8_t *rx);
     void command(const uint8_t *f, unsigned length);
     void write_in_done();
+    void flash_written();
     // INIT_DONE does not rise in a start of this mode (the faults say).
     bool init_done_never(Mode mode) const;
 
@@ -118,6 +139,8 @@ private:
     State state_ = State::Off;
     Mode mode_ = Mode::Normal;
     uint32_t flash_revision_;
+    bool flash_application_ = true;
+    uint32_t written_revision_ = 0;  // the image being written
     uint8_t protector_target_ = 0;
     uint8_t lens_before_error_ = 1;
     uint8_t lens_optics_[6] = {};    // 0x32-0x37 of the lens that came off

@@ -157,33 +157,59 @@ TEST_F(PmicTest, BlankLinesAndCommentsAreSilent)
     EXPECT_TRUE(log.lines().empty()) << log.text();
 }
 
+// Text of exactly n bytes: text, then fill.
+std::string padded(std::string text, size_t n, char fill)
+{
+    text.resize(n, fill);
+    return text;
+}
+
+// A row is a line's first 255 bytes; the rest of a longer line is dropped,
+// never read as a row of its own, and a number it cuts in two is no number.
 TEST_F(PmicTest, OverlongLines)
 {
-    // 255 bytes fit a line; its newline may come as the 256th byte.
-    std::string fits = "w 0x90 0x10 0x05";
-    fits.resize(255, ' ');
-    EXPECT_EQ(run(fits + "\n"), 0);
-    EXPECT_EQ(hw.dev.i2c_log, (Log{"slave 0x48", "write 10 05"}));
-
-    // The tail of a long comment is never taken for a row, whatever it
-    // starts with.
-    hw.dev.i2c_log.clear();
-    std::string comment = "#";
-    comment.resize(255, '-');
-    EXPECT_EQ(run(comment + "w 0x90 0x20 0xFF\nw 0x90 0x20 0x01\n"), 0);
-    EXPECT_EQ(hw.dev.i2c_log, (Log{"slave 0x48", "write 20 01"}));
-    EXPECT_TRUE(log.lines().empty()) << log.text();
-
-    // A row cut after 255 bytes is skipped whole: its last number may be
-    // cut in two.
-    hw.dev.i2c_log.clear();
-    std::string row = "w 0x90 0x10";
-    row.resize(251, ' ');
-    EXPECT_EQ(run(row + "0x1234\nd 1\n"), 0);
-    EXPECT_TRUE(hw.dev.i2c_log.empty());
-    EXPECT_EQ(clock.count(1'000), 1) << "the row after it runs";
-    EXPECT_EQ(log.count("ERROR:optad:power_control - Row longer than 255 bytes skipped: '" + row + "0x12'\n"), 1)
-        << log.text();
+    const std::string write_row = "w 0x90 0x10 0x05";
+    struct Case {
+        const char *name;
+        std::string text;
+        Log bus;
+        std::vector<int64_t> sleeps_us;
+        std::vector<std::string> errors;
+    } cases[] = {
+        {"255 bytes and the newline", padded(write_row, 255, ' ') + "\nd 1\n", {"slave 0x48", "write 10 05"},
+         {1'000}, {}},
+        {"a write with a long comment after it", write_row + " # " + std::string(300, 'c') + "\nd 1\n",
+         {"slave 0x48", "write 10 05"}, {1'000}, {}},
+        {"a write with a long comment and no newline at the end", write_row + " # " + std::string(300, 'c'),
+         {"slave 0x48", "write 10 05"}, {}, {}},
+        {"a delay with long blanks after it", padded("d 20", 400, ' ') + "\n", {}, {20'000}, {}},
+        {"the dropped rest begins like a row", padded("#", 255, '-') + "w 0x90 0x20 0xFF\nw 0x90 0x20 0x01\n",
+         {"slave 0x48", "write 20 01"}, {}, {}},
+        {"the dropped rest begins like a delay", padded(write_row, 255, ' ') + "d 5\n",
+         {"slave 0x48", "write 10 05"}, {}, {}},
+        {"the value ends at byte 255, a blank after it", padded("w 0x90 0x10", 251, ' ') + "0x05 tail\n",
+         {"slave 0x48", "write 10 05"}, {}, {}},
+        {"the value cut in two at byte 255", padded("w 0x90 0x10", 251, ' ') + "0x1234\nd 1\n", {}, {1'000},
+         {"ERROR:optad:power_control - Unhandled row: '" + padded("w 0x90 0x10", 251, ' ') + "0x12'\n"}},
+        {"an unknown row, logged once with its first 255 bytes", padded("x", 300, 'y') + "\nd 1\n", {}, {1'000},
+         {"ERROR:optad:power_control - Unhandled row: '" + padded("x", 255, 'y') + "'\n"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        hw.dev.i2c_log.clear();
+        clock.sleeps.clear();
+        log.clear();
+        EXPECT_EQ(run(c.text), 0);
+        EXPECT_EQ(hw.dev.i2c_log, c.bus);
+        std::vector<int64_t> slept;
+        for (const auto &sleep : clock.sleeps)
+            slept.push_back(sleep.us);
+        EXPECT_EQ(slept, c.sleeps_us);
+        std::vector<std::string> errors;
+        for (const LogCapture::Line &l : log.lines())
+            errors.push_back(l.text);
+        EXPECT_EQ(errors, c.errors);
+    }
 }
 
 TEST_F(PmicTest, MissingFileIsLoggedAndCountsAsEmpty)

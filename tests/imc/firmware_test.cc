@@ -175,6 +175,17 @@ TEST_F(FirmwareTest, RevisionFromTheVersionText)
         {version_text("Rev.0 "), 0, nullptr},
         {version_text("Rev. 5"), 0, nullptr},             // the blank at once: no digits
         {version_text("Rev.abc "), 0, nullptr},           // not a number
+        // A decimal number as the C library reads one: sign, digits as far
+        // as they go.
+        {version_text("Rev.-12 "), -12, nullptr},
+        {version_text("Rev.-999 "), -999, nullptr},
+        {version_text("Rev.+42 "), 42, nullptr},
+        {version_text("Rev.-0 "), 0, nullptr},
+        {version_text("Rev.- "), 0, nullptr},             // a sign alone: not a number
+        {version_text("Rev.--1 "), 0, nullptr},
+        {version_text("Rev.7a9 "), 7, nullptr},
+        {version_text("Rev.12-3 "), 12, nullptr},
+        {version_text("Rev.\t12 "), 12, nullptr},         // white space before it
         {version_text("Rev.12345 "), -1, "ERROR:optad:firmware - Did not find revision number in firmware file!!\n"},
         {version_text("Rev.310"), -1, "ERROR:optad:firmware - Did not find revision number in firmware file!!\n"},
         {version_text("Rev.7 ", 54), 7, nullptr},         // blank at position 59, the last
@@ -281,6 +292,9 @@ TEST_F(FirmwareTest, CheckFailsWhenARevisionIsMissing)
     image("");
     EXPECT_EQ(check_firmware_version(), -1);
     image("Rev.123 ");
+    EXPECT_EQ(check_firmware_version(), -1);
+    // A negative revision is none: no IMC is "downgraded" to it.
+    image(version_text("IMC application Rev.-12 2026-12-08"));
     EXPECT_EQ(check_firmware_version(), -1);
     EXPECT_TRUE(hw.dev.imc_transfers.empty());
 

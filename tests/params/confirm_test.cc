@@ -12,6 +12,7 @@
 #include "imc/spi.h"
 #include "imc/status_block.h"
 #include "params/send_param.h"
+#include "params/status_check.h"
 #include "platform/clock.h"
 #include "platform/kernel_abi.h"
 #include "tests/imc/fake_hw.h"
@@ -470,19 +471,93 @@ TEST_F(ConfirmTest, StabilizerTimeThatCannotBeSavedIsLogged)
     EXPECT_EQ(daemon_state.stabilizer_active, 0);
 }
 
-TEST_F(ConfirmTest, ProtectorPositionSetOverTheBusIsConfirmedAtThatPosition)
+// A protector position set over the bus against the lens (open over a
+// bare sensor, closed in front of a lens) is not what 0x15 is expected to
+// show: the command stays unconfirmed while the IMC carries it out, is
+// resent every 5 s and given up after ten sends; the lens rule then moves
+// the protector back, and that command is confirmed. Run as the main loop
+// runs it: the queued jobs are sent, then each poll confirms and follows
+// the module's changes. The IMC's protector travels 0.4 s to each position
+// it is sent.
+struct ProtectorAgainstLens {
+    const char *name;
+    uint8_t lens;        // 0x12
+    uint8_t at_start;    // 0x15 as the lens rule left it
+    const char *set;     // SensorProtector over the bus
+    uint8_t sent;        // its command byte
+    const char *ends;    // SensorProtector in the end
+    uint8_t ends_at;     // the position the lens rule sends and confirms
+    const char *lens_rule_line;
+};
+
+const ProtectorAgainstLens protector_cases[] = {
+    {"open with no lens ends closed", 0, 0, "open", 0x01, "close", 0x00,
+     "DEBUG:optad:main_loop:check_new_values - Detected Lens Detached => Close Sunlight Protector!\n"},
+    {"close with a lens ends open", 1, 1, "close", 0x00, "open", 0x01,
+     "DEBUG:optad:main_loop:check_new_values - Detected Lens Attached => Open Sunlight Protector!\n"},
+};
+
+TEST_F(ConfirmTest, AProtectorSetAgainstTheLensIsGivenUpAndTheLensRuleMovesItBack)
 {
-    // The start-up sync opened it; now a user closes it.
-    scam_sts[0x15] = 1;
-    param_set_string_value(PARAM_SENSOR_PROTECTOR, "close");
-    ASSERT_EQ(send(JOB_SUNLIGHT), SEND_PARAM_SENT);
-    clock.advance(250'000);
-    poll({{0x12, 1}, {0x15, 2}});  // travelling
-    EXPECT_EQ(job_records[JOB_SUNLIGHT].pending, 1);
-    clock.advance(250'000);
-    poll({{0x12, 1}, {0x15, 0}});
-    EXPECT_EQ(job_records[JOB_SUNLIGHT].pending, 0);
-    EXPECT_EQ(imc_frames_of(0x08, 0x09), 1u);
+    constexpr int64_t POLL_US = 250'000;
+    constexpr int64_t TRAVEL_US = 400'000;
+    for (const ProtectorAgainstLens &c : protector_cases) {
+        SCOPED_TRACE(c.name);
+        hw.dev.imc_transfers.clear();
+        log.clear();
+        job_list.clear();
+        job_records[JOB_SUNLIGHT] = {};
+        std::memset(scam_sts, 0, sizeof scam_sts);
+        scam_sts[0x12] = c.lens;
+        scam_sts[0x15] = c.at_start;
+        uint8_t position = c.at_start;
+        uint8_t target = c.at_start;
+        int64_t arrives_at = 0;
+        std::vector<uint8_t> sent;            // protector command bytes, in order
+        std::vector<int64_t> sent_at;
+
+        ASSERT_NE(param_set_string_value(PARAM_SENSOR_PROTECTOR, c.set), PARAM_SET_ERROR);
+        job_list.append(JOB_SUNLIGHT);
+        for (int64_t end = clock_now_us() + 70'000'000; clock_now_us() < end;) {
+            while (!job_list.empty()) {
+                const int job = job_list.front();
+                job_list.pop_front();
+                ASSERT_EQ(send(job), SEND_PARAM_SENT) << job;
+                const std::vector<uint8_t> wire = test::unreversed(hw.dev.imc_transfers.back().tx);
+                ASSERT_EQ(wire[10], 0x08);
+                ASSERT_EQ(wire[11], 0x09);
+                sent.push_back(wire[12]);
+                sent_at.push_back(clock_now_us());
+                target = wire[12];
+                arrives_at = clock_now_us() + TRAVEL_US;
+            }
+            clock.advance(POLL_US);
+            if (position != target)
+                position = clock_now_us() >= arrives_at ? target : STS_SUNLIGHT_MOVING;
+            poll({{0x12, c.lens}, {0x15, position}});
+            check_new_values();
+        }
+
+        // Ten sends of the position asked for, at the first poll more than
+        // 5 s after the one before; then the lens rule's one command.
+        std::vector<uint8_t> want(10, c.sent);
+        want.push_back(c.ends_at);
+        EXPECT_EQ(sent, want);
+        for (size_t i = 1; i < 10 && i < sent_at.size(); ++i) {
+            EXPECT_GT(sent_at[i] - sent_at[i - 1], 5'000'000) << i;
+            EXPECT_LE(sent_at[i] - sent_at[i - 1], 5'000'000 + POLL_US) << i;
+        }
+        EXPECT_EQ(log.count("ERROR:optad:main_loop:wait_or_retry_command - Got no feedback from Image Chip for job "
+                            "type 40! Tried sending 10 times!\n"),
+                  1);
+        EXPECT_EQ(log.count("DEBUG:optad:main_loop:check_new_values - Averted race condition!\n"), 1);
+        EXPECT_EQ(log.count(c.lens_rule_line), 1);
+        EXPECT_EQ(log.count_containing("Confirmed Sunlight Protection change"), 1);
+        EXPECT_EQ(position, c.ends_at);
+        EXPECT_STREQ(param_get_string_value(PARAM_SENSOR_PROTECTOR), c.ends);
+        EXPECT_EQ(job_records[JOB_SUNLIGHT].pending, 0);
+        EXPECT_EQ(job_records[JOB_SUNLIGHT].tries, 0);
+    }
 }
 
 TEST_F(ConfirmTest, JobsWithoutConfirmationDoNotStayPending)

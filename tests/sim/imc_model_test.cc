@@ -1,7 +1,8 @@
 // The simulated IMC in-process, with time under the test's control: how the
 // current exposure indices follow the exposure commands frame by frame,
 // hunting, commands the IMC takes but does not apply, limits, the lens and
-// the sunlight protector as parameter control sees them.
+// the sunlight protector as parameter control sees them, and what the end
+// of a firmware upgrade leaves in the flash.
 #include "sim/board.h"
 #include "sim/control.h"
 #include "sim/imc.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
@@ -67,8 +69,9 @@ protected:
         board().line_closed(id);
     }
 
-    // The power-up order of a DE-phase board, the SPI front released.
-    void power_up()
+    // The power-up order of a DE-phase board, the SPI front released
+    // (safe: with the safe-boot strap).
+    void power_up(bool safe = false)
     {
         write("imc_1_8v_rst_buffer_enable", 1);
         write("imc_12v_enable", 1);
@@ -80,24 +83,62 @@ protected:
         write("imc_dcdc_en", 1);
         run_ms(3);
         write("imc_pcie_clk_enable", 1);
+        if (safe)
+            write("imc_safe_boot", 1);
         write("imc_front_reset", 1);
         write("imc_spi_front_tristate", 0);
         run_ms(10);
     }
 
-    // One set command as the main board sends it: after a REQ, 512 bytes
-    // bit-reversed on the wire.
-    void command(uint8_t group, uint8_t item, const std::vector<uint8_t> &values)
+    // The shutdown order: SPI front isolated, resets, supplies off.
+    void power_off()
+    {
+        write("imc_spi_front_tristate", 1);
+        write("imc_front_reset", 0);
+        write("imc_pcie_clk_enable", 0);
+        write("imc_safe_boot", 0);
+        write("imc_dcdc_en", 0);
+        run_ms(2);
+        write("imc_12v_enable", 0);
+        write("imc_1_8v_rst_buffer_enable", 0);
+        run_ms(2);
+    }
+
+    // One transfer after a REQ, bit-reversed on the wire: a 512-byte
+    // exchange, or a transmit-only firmware message.
+    void transfer(const std::vector<uint8_t> &bytes, bool exchange)
     {
         for (int i = 0; i < 50 && board().ctx().lines.level(Line::Req) == 0; ++i)
             advance_us(100);
         ASSERT_EQ(board().ctx().lines.level(Line::Req), 1);
-        test::Frame f = test::command_frame(group, item, values);
-        uint8_t tx[512];
-        uint8_t rx[512] = {};
-        for (size_t i = 0; i < 512; ++i)
-            tx[i] = test::reverse_bits(f[i]);
-        board().imc().transfer(tx, rx, 512, true);
+        std::vector<uint8_t> tx(bytes.size());
+        std::vector<uint8_t> rx(bytes.size());
+        for (size_t i = 0; i < bytes.size(); ++i)
+            tx[i] = test::reverse_bits(bytes[i]);
+        board().imc().transfer(tx.data(), exchange ? rx.data() : nullptr, static_cast<uint32_t>(tx.size()), true);
+    }
+
+    // One set command as the main board sends it.
+    void command(uint8_t group, uint8_t item, const std::vector<uint8_t> &values)
+    {
+        transfer(test::command_frame(group, item, values), true);
+    }
+
+    // The firmware upgrade up to the IMC's write-in answer: the start
+    // command, the image in messages of 4092 bytes (header FFFFFFFF on the
+    // last), the time the IMC takes to answer.
+    void upgrade_to_answer(const std::string &head, size_t size)
+    {
+        const std::vector<uint8_t> img = test::firmware_image(size, head);
+        transfer(test::version_up_start(static_cast<uint32_t>(size)), true);
+        ASSERT_EQ(at(0x1A), 0x01);
+        for (size_t pos = 0; pos < img.size(); pos += 4092) {
+            const size_t n = img.size() - pos < 4092 ? img.size() - pos : 4092;
+            std::vector<uint8_t> msg(4 + n, pos + n == img.size() ? 0xFF : 0x00);
+            std::copy(img.begin() + static_cast<long>(pos), img.begin() + static_cast<long>(pos + n), msg.begin() + 4);
+            transfer(msg, false);
+        }
+        run_ms(board().ctx().config.fwup_write_ms);
     }
 
     std::string ctl(const std::string &c) { return control(board(), c).text; }
@@ -406,6 +447,113 @@ TEST_F(ImcModel, LensAndProtectorAsTheMainBoardSeesThem)
     EXPECT_EQ(ctl("show status 0x98"), "3d\n");
     EXPECT_EQ(ctl("show status 0x9C"), "00\n");
     EXPECT_EQ(ctl("show status 0x60 2"), "01 10\n");
+    EXPECT_EQ(violations(), "");
+}
+
+// The end of a firmware upgrade. The flash holds the new image only once
+// the write-in answered OK has completed and FWUP_CMPLT has risen; power or
+// the reset line taken away before leaves only the boot loader (a normal
+// start stays silent, a safe start runs the boot loader). In version-up
+// mode the IMC takes no command but the status request and the image: a
+// system reset command is a violation and is dropped.
+TEST_F(ImcModel, WhatTheEndOfAnUpgradeLeavesInTheFlash)
+{
+    enum class Cut { PowerOff, ResetLine, ResetCommand };
+    struct Case {
+        const char *name;
+        bool after_cmplt;       // the cut comes after FWUP_CMPLT rose
+        Cut cut;
+        const char *violation;  // a fragment; nullptr: none
+        bool application;       // the flash holds the new application
+    };
+    const Case cases[] = {
+        {"power off before FWUP_CMPLT", false, Cut::PowerOff, nullptr, false},
+        {"reset line before FWUP_CMPLT", false, Cut::ResetLine, nullptr, false},
+        {"reset command before FWUP_CMPLT", false, Cut::ResetCommand,
+         "imc: command group 0x08 item 0x00 in firmware version-up mode (writing)", true},
+        {"power off after FWUP_CMPLT", true, Cut::PowerOff, nullptr, true},
+        {"reset line after FWUP_CMPLT", true, Cut::ResetLine, nullptr, true},
+        {"reset command after FWUP_CMPLT", true, Cut::ResetCommand,
+         "imc: command group 0x08 item 0x00 in firmware version-up mode (complete)", true},
+    };
+    const int cmplt_ms = board().ctx().config.fwup_cmplt_ms;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fresh_board();
+        power_up();
+        ASSERT_EQ(board().imc().state(), Imc::State::Running);
+        upgrade_to_answer("IMC application Rev.321 for the rig", 9000);
+        ASSERT_EQ(at(0x1B), 0x01);
+        ASSERT_EQ(board().imc().upgrade(), Imc::Upgrade::Writing);
+        EXPECT_EQ(board().ctx().lines.level(Line::FwupCmplt), 0);
+        EXPECT_FALSE(board().imc().flash_application()) << "being written";
+        if (c.after_cmplt) {
+            run_ms(cmplt_ms);
+            ASSERT_EQ(board().ctx().lines.level(Line::FwupCmplt), 1);
+            ASSERT_EQ(board().imc().upgrade(), Imc::Upgrade::Complete);
+        }
+
+        switch (c.cut) {
+        case Cut::PowerOff:
+            power_off();
+            break;
+        case Cut::ResetLine:
+            write("imc_spi_front_tristate", 1);
+            write("imc_front_reset", 0);
+            break;
+        case Cut::ResetCommand:
+            command(0x08, 0x00, {0, 0});
+            break;
+        }
+        run_ms(2 * cmplt_ms);  // long past the time the write-in takes
+        if (c.violation != nullptr) {
+            EXPECT_NE(violations().find(c.violation), std::string::npos) << violations();
+        } else {
+            EXPECT_EQ(violations(), "");
+        }
+        EXPECT_EQ(board().imc().flash_application(), c.application);
+        EXPECT_NE(ctl("show state").find(c.application ? "\nflash application\n" : "\nflash boot_loader_only\n"),
+                  std::string::npos)
+            << ctl("show state");
+
+        // The next normal start runs the new revision, or nothing.
+        power_off();
+        power_up();
+        run_ms(100);
+        if (c.application) {
+            EXPECT_EQ(board().imc().state(), Imc::State::Running);
+            EXPECT_EQ(board().imc().status().u32(sts::REVISION), 321u);
+        } else {
+            EXPECT_EQ(board().imc().state(), Imc::State::Booting);
+            EXPECT_EQ(board().ctx().lines.level(Line::InitDone), 0);
+        }
+        // A safe start runs the application in safe mode, or the boot loader.
+        power_off();
+        power_up(true);
+        run_ms(100);
+        EXPECT_EQ(board().imc().state(), c.application ? Imc::State::Running : Imc::State::Loader);
+        EXPECT_EQ(board().imc().mode(), Imc::Mode::Safe);
+        power_off();
+    }
+
+    // The boot loader takes the upgrade again; once it completes, a normal
+    // start runs the new revision.
+    fresh_board();
+    power_up();
+    upgrade_to_answer("IMC application Rev.321 for the rig", 9000);
+    power_off();
+    power_up(true);
+    run_ms(100);
+    ASSERT_EQ(board().imc().state(), Imc::State::Loader);
+    board().ctx().logs.clear_all();
+    upgrade_to_answer("IMC application Rev.322 for the rig", 9000);
+    run_ms(cmplt_ms);
+    EXPECT_TRUE(board().imc().flash_application());
+    power_off();
+    power_up();
+    run_ms(100);
+    EXPECT_EQ(board().imc().state(), Imc::State::Running);
+    EXPECT_EQ(board().imc().status().u32(sts::REVISION), 322u);
     EXPECT_EQ(violations(), "");
 }
 

@@ -261,6 +261,8 @@ TEST_F(Model, FirmwareRevisionText)
         {"Rev.12345 x", false, 0},  // no blank within five characters
         {"Rev. 5", true, 0},        // blank at once: empty number
         {"Rev.7a9 ", true, 7},
+        {"Rev.+42 ", true, 42},
+        {"Rev.-12 ", false, 0},  // negative: refused
         {"no marker at all", true, 0},
         {std::string(57, 'x') + "Rev.1 ", true, 0},  // marker too late
         {std::string(56, 'x') + "Rev.", false, 0},   // marker at 56, nothing after it

@@ -100,6 +100,69 @@ TEST_P(Upgrade, TheWholeImageIsStreamedAndTheImcRunsItAfterTheRestart)
 
 INSTANTIATE_TEST_SUITE_P(Revisions, Upgrade, ::testing::Values(SIM_FACTORY_REVISION + 10, SIM_FACTORY_REVISION - 10));
 
+// The end of an upgrade: the IMC holds the new image only once FWUP_CMPLT
+// has risen (power or reset taken away before leaves only its boot loader),
+// and in version-up mode it takes no system reset command. Each row makes
+// one step the daemon must not skip show on the rig: a late FWUP_CMPLT,
+// later than the 5 s the shutdown waits before it isolates and resets the
+// module, turns a restart that did not wait for it into a module that
+// starts only in safe boot; a reset command on the link is seen there and
+// is a violation. Either way the module must come back at once, normally
+// started, running the new revision.
+struct UpgradeEnd {
+    const char *name;
+    std::vector<std::string> simulator_args;
+    const char *must_not_log;  // what skipping the step makes the daemon log
+    const char *imc_must_not_see;  // what skipping the step puts on the link
+};
+
+// The system reset command as the imc log prints it: checksum 0x0023,
+// length 14, type 0x0010, body length 6, command length 5, 00, group 08,
+// item 00, arguments 00 00.
+constexpr const char *SYSTEM_RESET = "0023000e00100006050008000000";
+
+class UpgradeEndTest : public ::testing::TestWithParam<UpgradeEnd> {};
+
+TEST_P(UpgradeEndTest, TheModuleComesBackRunningTheNewImage)
+{
+    const UpgradeEnd &c = GetParam();
+    const int revision = SIM_FACTORY_REVISION + 7;
+    ModuleSetup setup;
+    setup.simulator_args = c.simulator_args;
+    setup.board = {.firmware_revision = revision, .firmware_size = 20000};
+    DaemonRig rig(all_peers(), Board::DC, setup);
+    ASSERT_TRUE(rig.ok());
+    // Up to date after the restart, or (sooner) what skipping the step leads to.
+    const auto skipped = [&] { return c.must_not_log != nullptr && optad_log_count(rig, c.must_not_log) > 0; };
+    EXPECT_TRUE(rig.iterate_until([&] { return optad_log_count(rig, UPDATE_PARAMS) > 0 || skipped(); },
+                                  scaled_ms(60000)));
+    Simulator &sim = rig.sim();
+
+    EXPECT_FALSE(skipped()) << c.must_not_log;
+    ASSERT_EQ(optad_log_count(rig, UPDATE_PARAMS), 1);
+    if (c.imc_must_not_see != nullptr) {
+        for (const std::string &line : sim_log_lines(sim, "imc"))
+            EXPECT_NE(line, c.imc_must_not_see);
+    }
+    EXPECT_EQ(optad_log_count(rig, BEING_UPGRADED), 1);
+    EXPECT_EQ(optad_log_count(rig, "/* Step 12. Upgrade Completed!! */"), 1);
+    EXPECT_EQ(optad_log_count(rig, RESTARTING), 1);
+    EXPECT_EQ(optad_log_count(rig, "Activated SAFE_BOOT"), 0);
+    const std::string state = sim.ctl("show state");
+    EXPECT_NE(state.find("\nimc running\nimc_mode normal\n"), std::string::npos) << state;
+    EXPECT_NE(state.find("\nimc_revision " + std::to_string(revision) + "\n"), std::string::npos) << state;
+    EXPECT_NE(state.find("\nflash application\n"), std::string::npos) << state;
+    EXPECT_EQ(rig.root().read(IMC_STATUS_FILE), "FIRMWARE_UP_TO_DATE");
+    EXPECT_EQ(sim.violations(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, UpgradeEndTest,
+    ::testing::Values(UpgradeEnd{"TheRestartWaitsForFwupCmplt", {"--set", "fwup_cmplt_ms=9000"},
+                                 "ERROR:optad:power_up - INIT_DONE not set HIGH!", nullptr},
+                      UpgradeEnd{"TheRestartSendsNoResetCommand", {}, nullptr, SYSTEM_RESET}),
+    [](const ::testing::TestParamInfo<UpgradeEnd> &info) { return info.param.name; });
+
 // The IMC refuses the upgrade: the daemon restarts it and tries again at
 // the next check, here with the refusal gone.
 struct Refusal {

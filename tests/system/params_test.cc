@@ -495,34 +495,68 @@ TEST(PropertyControl, EveryPropertySendsItsCommandAndTheStatusConfirmsIt)
     EXPECT_EQ(sim.violations(), "");
 }
 
-// The user closes the protector in front of an attached lens: the command
-// goes out, the IMC closes it, and the status confirms it (the protector's
-// expected position is the one the command asked for), so it is neither
-// sent again nor opened behind the user's back.
-TEST(PropertyControl, TheProtectorClosedByTheUserIsConfirmedAndStaysClosed)
+// The protector set over the bus against the lens: the command goes out
+// and the IMC carries it out, but the position is the lens's to decide, so
+// nothing confirms it. It is resent every 5 s, given up after ten sends, and
+// the lens rule then moves the protector back and announces it: never open
+// over a bare sensor, never closed in front of a lens. Ten sends 5 s apart:
+// close to a minute each.
+struct ProtectorAgainstLens {
+    const char *name;
+    const char *lens_command;  // before the set; nullptr: the lens stays on
+    const char *set;           // SensorProtector over the bus
+    uint8_t sent;
+    const char *ends;          // SensorProtector in the end
+    uint8_t ends_at;
+};
+
+class ProtectorAgainstTheLens : public ::testing::TestWithParam<ProtectorAgainstLens> {};
+
+TEST_P(ProtectorAgainstTheLens, IsGivenUpAndTheLensRuleMovesItBack)
 {
+    OPTAD_HOST_ONLY_LONG_SCENARIO();
+    const ProtectorAgainstLens &c = GetParam();
+    constexpr const char *CONFIRMED = "Confirmed Sunlight Protection change";
+    constexpr const char *GAVE_UP = "ERROR:optad:main_loop:wait_or_retry_command - Got no feedback from Image Chip "
+                                    "for job type 40! Tried sending 10 times!";
     RunningModule module;
     ASSERT_TRUE(module.ready());
     DaemonRig &rig = module.rig();
     Simulator &sim = module.sim();
+    int confirmed = optad_log_count(rig, CONFIRMED);
+    if (c.lens_command != nullptr) {
+        ASSERT_TRUE(sim.ok(c.lens_command));
+        ASSERT_TRUE(optad_logged_times(rig, CONFIRMED, ++confirmed, 5000));
+    }
+    ASSERT_TRUE(sim.wait_for("show status 0x15 1", c.ends_at == 0 ? "00" : "01", scaled_ms(2000)));
     SignalRecorder changed(rig.bus(), rig.context(), nullptr, IMC_CONTROL_PATH, "org.freedesktop.DBus.Properties",
                            "PropertiesChanged");
-    const int confirmed = optad_log_count(rig, "Confirmed Sunlight Protection change");
     ASSERT_TRUE(sim.ok("clear imc"));
 
-    ASSERT_EQ(imc_set_properties(rig, "[('SensorProtector', <b'close'>)]"), "(true,)");
-    EXPECT_TRUE(wait_for_change(rig, changed, "SensorProtector", "b'close'", 5000));
-    EXPECT_TRUE(rig.iterate_until([&] { return !command_frames(sim).empty(); }, scaled_ms(5000)));
-    EXPECT_TRUE(optad_logged_times(rig, "Confirmed Sunlight Protection change", confirmed + 1, 5000));
-    EXPECT_EQ(sim.ctl("show status 0x15 1"), "00\n");
-    // Past the 5 s resend time: still one command, still closed.
-    g_usleep(static_cast<gulong>(scaled_ms(6000)) * 1000);
-    EXPECT_EQ(command_frames(sim), std::vector<std::string>{set_frame(0x08, 0x09, {0x00})});
-    EXPECT_EQ(sim.ctl("show status 0x15 1"), "00\n");
-    EXPECT_EQ(imc_get_text(rig, "SensorProtector"), "b'close'");
-    EXPECT_EQ(optad_log_count(rig, "No feedback from Image Chip! Resend param 40..."), 0);
+    ASSERT_EQ(imc_set_properties(rig, std::string("[('SensorProtector', <b'") + c.set + "'>)]"), "(true,)");
+    EXPECT_TRUE(wait_for_change(rig, changed, "SensorProtector", std::string("b'") + c.set + "'", 5000));
+    ASSERT_TRUE(optad_logged(rig, GAVE_UP, 75000));
+    EXPECT_TRUE(wait_for_change(rig, changed, "SensorProtector", std::string("b'") + c.ends + "'", 5000));
+    EXPECT_TRUE(optad_logged_times(rig, CONFIRMED, confirmed + 1, 5000));
+
+    std::vector<std::string> want(10, set_frame(0x08, 0x09, {c.sent}));
+    want.push_back(set_frame(0x08, 0x09, {c.ends_at}));
+    EXPECT_EQ(command_frames(sim), want);
+    EXPECT_EQ(sim.ctl("show status 0x15 1"), c.ends_at == 0 ? "00\n" : "01\n");
+    EXPECT_EQ(imc_get_text(rig, "SensorProtector"), std::string("b'") + c.ends + "'");
+    EXPECT_EQ(conf_value(rig, "ImageSource.I0.Sensor", "SensorProtector"), c.ends);
+    EXPECT_EQ(optad_log_count(rig, GAVE_UP), 1);
+    EXPECT_EQ(optad_log_count(rig, "Sunlight protector stuck in Moving state!"), 0);
+    EXPECT_EQ(optad_log_count(rig, "Restarting IMC from Main Loop"), 0);
     EXPECT_EQ(sim.violations(), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Directions, ProtectorAgainstTheLens,
+                         ::testing::Values(ProtectorAgainstLens{"OpenWithNoLensEndsClosed", "lens detach", "open",
+                                                                0x01, "close", 0x00},
+                                           ProtectorAgainstLens{"CloseWithALensEndsOpen", nullptr, "close", 0x00,
+                                                                "open", 0x01}),
+                         [](const ::testing::TestParamInfo<ProtectorAgainstLens> &info) { return info.param.name; });
 
 // The rotation service turns the image: the IMC is told at every turn
 // (stored as 1 for 180 degrees), also a turn to where it already is.

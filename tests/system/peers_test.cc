@@ -115,17 +115,30 @@ TEST(ImagePipeline, FollowsCaptureModeAndFrequency)
     // their changes are stored, not announced.
     EXPECT_FALSE(changed.wait_for(2, scaled_ms(300)));
 
-    // A body of another shape, and keys it does not follow, change nothing.
-    g_autoptr(GVariant) r3 = framerd.control(
-        "EmitSignal", g_variant_new_parsed("('org.freedesktop.DBus.Properties', 'PropertiesChanged', 'ss', "
-                                           "[<'com.tavik.Configuration.Legacy'>, <'CaptureMode'>])"));
-    g_autoptr(GVariant) r4 = framerd.control(
-        "EmitSignal", g_variant_new_parsed("('org.freedesktop.DBus.Properties', 'PropertiesChanged', 'sa{sv}as', "
-                                           "[<'com.tavik.Configuration.Legacy'>, <{'Foo': <1>}>, <@as []>])"));
-    g_autoptr(GVariant) r5 = framerd.control("SetCaptureMode", g_variant_new("(i)", 1));
-    EXPECT_TRUE(rig.iterate_until([&] { return conf_value(rig, "ImageSource.I0.Sensor", "CaptureMode") == "1"; },
-                                  scaled_ms(5000)));
-    EXPECT_EQ(changed.count(), 1u);
+    // Bodies of another shape, and keys it does not follow, change nothing.
+    // Each offers capture mode 2 while 3 is stored, so taking one would
+    // show: the changes without their invalidated list, a bare name, an
+    // unknown key.
+    const char *ignored[] = {
+        "('org.freedesktop.DBus.Properties', 'PropertiesChanged', 'sa{sv}', "
+        "[<'com.tavik.Configuration.Legacy'>, <{'CaptureMode': <2>}>])",
+        "('org.freedesktop.DBus.Properties', 'PropertiesChanged', 'ss', "
+        "[<'com.tavik.Configuration.Legacy'>, <'CaptureMode'>])",
+        "('org.freedesktop.DBus.Properties', 'PropertiesChanged', 'sa{sv}as', "
+        "[<'com.tavik.Configuration.Legacy'>, <{'Foo': <2>}>, <@as []>])",
+    };
+    for (const char *signal : ignored) {
+        g_autoptr(GVariant) r = framerd.control("EmitSignal", g_variant_new_parsed(signal));
+        ASSERT_NE(r, nullptr) << signal;
+    }
+    // Then a change it follows, of the frequency: once it is stored (and its
+    // longest exposure announced), the signals before it have been handled.
+    g_autoptr(GVariant) r3 = framerd.control("SetCaptureFrequency", g_variant_new("(s)", "50Hz"));
+    EXPECT_TRUE(changed.wait_for(2, scaled_ms(5000)));
+    EXPECT_EQ(changed.text(1), "('com.tavik.Configuration.Legacy', {'MaxExposureTime': <20000>}, @as [])");
+    EXPECT_EQ(conf_value(rig, "ImageSource.I0", "CaptureFrequency"), "50Hz");
+    EXPECT_EQ(conf_value(rig, "ImageSource.I0.Sensor", "CaptureMode"), "3");
+    EXPECT_EQ(changed.count(), 2u);
     EXPECT_TRUE(rig.optad()->running());
 }
 
@@ -143,17 +156,21 @@ TEST(Rotation, StoresZeroAndOneEightyAndRefusesTheRest)
     g_autoptr(GVariant) r2 = rotation.control("SetRotation", g_variant_new("(i)", 90));
     EXPECT_TRUE(optad_logged(rig, "ERROR:optad:rotation_service_dbus:handle_rotation_changed - Invalid rotation "
                                   "value: 90"));
-    // Of another signature: ignored, without a message.
+    // Of another signature: ignored, without a message. Both say 180 while
+    // 0 is stored, so taking either for a rotation would show.
     g_autoptr(GVariant) r3 = rotation.control(
         "EmitSignal",
         g_variant_new_parsed("('com.tavik.Rotation1.Channel', 'RotationChanged', 'u', [<uint32 180>])"));
     g_autoptr(GVariant) r4 = rotation.control(
         "EmitSignal",
         g_variant_new_parsed("('com.tavik.Rotation1.Channel', 'RotationChanged', 'ii', [<180>, <180>])"));
-    g_autoptr(GVariant) r5 = rotation.control("SetRotation", g_variant_new("(i)", 0));
-    ASSERT_TRUE(optad_logged(rig, "Invalid rotation value: 90"));
+    // A refused rotation after them: once it is logged, both have been
+    // handled (signals arrive in order), and it changes nothing itself.
+    g_autoptr(GVariant) r5 = rotation.control(
+        "EmitSignal", g_variant_new_parsed("('com.tavik.Rotation1.Channel', 'RotationChanged', 'i', [<270>])"));
+    ASSERT_TRUE(optad_logged(rig, "Invalid rotation value: 270"));
     EXPECT_EQ(conf_value(rig, "Rotation1", "ImageRotation"), "0");
-    EXPECT_EQ(optad_log_count(rig, "Invalid rotation value"), 1);
+    EXPECT_EQ(optad_log_count(rig, "Invalid rotation value"), 2);
     // Not a property of the service: nothing is announced for it.
     g_autoptr(GError) error = nullptr;
     g_autoptr(GVariant) v = imc_get(rig, "ImageRotation", &error);
