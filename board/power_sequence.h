@@ -36,6 +36,11 @@ enum : int {
 // already driven stay as they are when a step fails.
 int power_up(int safe_boot, int skip_checks);
 
+// 1 when POWER_GOOD reads high: the module is powered, for instance still
+// running from an earlier run of the daemon that ended without shutting it
+// down. 0 when it reads low or cannot be read.
+int module_is_powered();
+
 // Shuts the module down: empties the job list, clears the IMC-ready flag,
 // turns black video on, then (unless blocked) sends the IMC its system
 // reset (unless skip_reset) and takes every line down in order. A failed

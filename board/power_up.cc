@@ -190,6 +190,12 @@ int check_fpga_link()
 
 }  // namespace
 
+int module_is_powered()
+{
+    int level = 0;
+    return gpio_read(GPIO_POWER_GOOD, &level) >= 0 && level == 1 ? 1 : 0;
+}
+
 int power_up(int safe_boot, int skip_checks)
 {
     if (!skip_checks && sequence_blocked(blocks))

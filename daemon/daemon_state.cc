@@ -16,6 +16,7 @@ void DaemonState::reset()
     imc_error_count = 0;
     check_power_refusals = 0;
     failed_exchanges = 0;
+    first_interrupt_deadline_us = 0;
     same_capture_mode = 0;
     stabilizer_active = 0;
     stabilizer_start_s = 0;

@@ -63,6 +63,9 @@ struct DaemonState {
     // loop) that failed in a row since the last one that worked or the last
     // power-up; at FAILED_EXCHANGE_LIMIT the IMC counts as hung.
     int failed_exchanges = 0;
+    // When the IMC's first interrupt after a power-up is given up on
+    // (monotonic µs; meaningful in OPTAD_STARTUP_WAIT_INT).
+    int64_t first_interrupt_deadline_us = 0;
     // The start-up sync found the IMC already running the configured
     // capture mode: the capture-mode job's confirmation then needs no
     // restart (it only clears the flag).

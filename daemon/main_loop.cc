@@ -39,6 +39,11 @@ constexpr int64_t FAILED_EXCHANGE_PAUSE_US = 100'000;
 // Pause after each shutdown of a restart or a power-up retry, for the
 // module's supplies to discharge.
 constexpr int64_t RESTART_PAUSE_US = 3'000'000;
+// How long after a power-up the IMC's first interrupt is waited for. A
+// booted IMC raises it well within a second of INIT_DONE; without it the
+// firmware check starts anyway, so that a lost edge never leaves the module
+// waiting for good.
+constexpr int64_t FIRST_INTERRUPT_WAIT_US = 10'000'000;
 // One in this many power-check refusals is logged.
 constexpr int CHECK_POWER_LOG_EVERY = 100;
 // Power-up attempts per JT_POWER_UP_SEQ, and over the process once they
@@ -98,6 +103,7 @@ const PowerUpTexts *power_up_attempt()
         ds.power_ups.fetch_add(1);
         ds.imc_ready.store(1);
         ds.state = OPTAD_STARTUP_WAIT_INT;
+        ds.first_interrupt_deadline_us = clock_now_us() + FIRST_INTERRUPT_WAIT_US;
         return nullptr;
     }
     switch (result) {
@@ -140,6 +146,17 @@ void jt_power_up_seq()
     // a success resets the count).
     if (ds.power_up_retry_count >= POWER_UP_ATTEMPTS)
         return;
+
+    // A module found powered at the process's first power-up is left over
+    // from an earlier run of the daemon (restarted after a crash): its state
+    // is unknown, and an IMC that was never reset sends no first interrupt.
+    // It is shut down first and started afresh.
+    if (ds.first_power_up && daemon_ops.module_is_powered() == 1) {
+        OPTAD_LOG_WARNING("WARNING:optad:main_loop:JT_POWER_UP_SEQ - The module is still powered from an earlier "
+                          "run! Shutting it down first\n");
+        daemon_ops.shutdown(1, 0);
+        clock_sleep_us(RESTART_PAUSE_US);
+    }
 
     // All attempts run inside this one job.
     for (;;) {
@@ -419,11 +436,30 @@ void main_loop_run_job(int id)
         OPTAD_LOG_ERROR("ERROR:optad:main_loop - Received an Handled Job Type=%d\n", id);
 }
 
+namespace {
+
+// A start-up state never waits without end: the first interrupt after a
+// power-up is given up on after FIRST_INTERRUPT_WAIT_US, and the firmware
+// check runs as if it had come.
+void check_first_interrupt_deadline()
+{
+    if (ds.state != OPTAD_STARTUP_WAIT_INT || clock_now_us() < ds.first_interrupt_deadline_us)
+        return;
+    OPTAD_LOG_ERROR("ERROR:optad:main_loop - No interrupt from the IMC within %d s of its power-up! Checking its "
+                    "firmware anyway\n",
+                    static_cast<int>(FIRST_INTERRUPT_WAIT_US / 1'000'000));
+    ds.state = OPTAD_STARTUP_CHECK_FIRM;
+    queue_job(JT_CHECK_FIRM_UP, false);
+}
+
+}  // namespace
+
 bool main_loop_work()
 {
     // Each job is taken under the job-list mutex and run without it, so
     // other threads queue at any time and never wait for a job.
     pass_cut_short = false;
+    check_first_interrupt_deadline();
     int id = 0;
     while (!pass_cut_short && job_list_take(&id))
         main_loop_run_job(id);
@@ -445,6 +481,8 @@ void main_loop_wait(bool polled)
         job_list_wait_for_signal(clock_now_us() + FAILED_EXCHANGE_PAUSE_US);
     else if (ds.status_polling)
         job_list_wait_for_signal(clock_now_us() + static_cast<int64_t>(s_capture.poll_interval_ms) * 1000);
+    else if (ds.state == OPTAD_STARTUP_WAIT_INT)
+        job_list_wait_for_signal(ds.first_interrupt_deadline_us);
     else
         job_list_wait_for_signal(-1);
     // Woken, timed out or woken spuriously: the next pass looks at the list.

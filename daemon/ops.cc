@@ -57,6 +57,7 @@ constexpr DaemonOps default_ops = {
     .has_enough_power = has_enough_power,
     .power_up = power_up,
     .shutdown = shutdown,
+    .module_is_powered = module_is_powered,
     .check_firmware_version = check_firmware_version,
     .firmware_upgrade = firmware_upgrade,
     .wait_for_dtct_strm = wait_for_dtct_strm,

@@ -73,6 +73,8 @@ struct DaemonOps {
     int (*power_up)(int safe_boot, int skip_checks);
     // Negative on failure. Empties the job list and clears the IMC-ready flag.
     int (*shutdown)(int skip_checks, int skip_reset);
+    // 1 when the module's POWER_GOOD is high before anything was done.
+    int (*module_is_powered)();
     // -1 error, -2 equal, 0 upgrade, 1 downgrade.
     int (*check_firmware_version)();
     // Negative when a step failed.

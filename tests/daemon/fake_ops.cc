@@ -121,6 +121,8 @@ DaemonOps make_fake_ops()
         fakes().power_up_args.push_back({safe_boot, skip_checks});
         return take(fakes().power_up, 0);
     };
+    // A read, not an action: not in the calls.
+    ops.module_is_powered = [] { return fakes().module_powered; };
     ops.shutdown = [](int skip_checks, int skip_reset) {
         record("shutdown");
         fakes().shutdown_args.push_back({skip_checks, skip_reset});

@@ -23,6 +23,7 @@ struct FakeOps {
     std::deque<int> request_camera_status;  // default 0
     std::deque<int> send_param;        // default SEND_PARAM_SENT
     int shutdown_result = 0;
+    int module_powered = 0;
     int check_firmware_version_result = -2;
     int firmware_upgrade_result = 0;
     int wait_for_dtct_strm_result = 0;

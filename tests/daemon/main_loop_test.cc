@@ -351,9 +351,59 @@ TEST_F(PowerUp, StartClearsRecordsAndReadiness)
               1);
 }
 
+TEST_F(PowerUp, AModuleLeftPoweredByAnEarlierRunIsShutDownFirst)
+{
+    // Only the process's first power-up looks: later ones follow a shutdown
+    // of the daemon's own.
+    struct Case {
+        int first, powered;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {1, 1, {"shutdown", "power_up"}},
+        {1, 0, {"power_up"}},
+        {0, 1, {"power_up"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.first) + std::to_string(c.powered));
+        fakes().calls.clear();
+        fakes().shutdown_args.clear();
+        clock.sleeps.clear();
+        daemon_state.first_power_up = c.first;
+        fakes().module_powered = c.powered;
+        main_loop_run_job(JT_POWER_UP_SEQ);
+        EXPECT_EQ(fakes().calls, c.calls);
+        if (c.calls.size() == 2) {
+            // With the heart-beat and marker checks skipped, like the first
+            // power-up itself, and the IMC reset; then the restart's pause.
+            EXPECT_EQ(fakes().shutdown_args, (std::vector<std::pair<int, int>>{{1, 0}}));
+            EXPECT_EQ(clock.sleeps, std::vector<int64_t>{3 * SECOND});
+        }
+        EXPECT_EQ(daemon_state.state, OPTAD_STARTUP_WAIT_INT);
+    }
+}
+
 // --- interrupt, firmware check and upgrade, stream ---
 
 class StartupJobs : public DaemonTest {};
+
+TEST_F(StartupJobs, TheFirstInterruptIsWaitedForTenSecondsAtMost)
+{
+    main_loop_run_job(JT_POWER_UP_SEQ);
+    ASSERT_EQ(daemon_state.state, OPTAD_STARTUP_WAIT_INT);
+    // Nothing comes: the loop's wait ends at the deadline (not never), and
+    // the firmware check starts as if the interrupt had come.
+    const int64_t start = clock.now_us();
+    main_loop_run_once();
+    EXPECT_EQ(clock.now_us() - start, 10 * SECOND);
+    EXPECT_EQ(daemon_state.state, OPTAD_STARTUP_WAIT_INT);
+    main_loop_work();
+    EXPECT_EQ(log.count("ERROR:optad:main_loop - No interrupt from the IMC within 10 s of its power-up! Checking "
+                        "its firmware anyway\n"),
+              1);
+    EXPECT_EQ(fakes().count("check_firmware_version"), 1);
+    EXPECT_EQ(daemon_state.state, OPTAD_STARTUP_UPDATE_PARAMS);
+}
 
 TEST_F(StartupJobs, FirstInterruptAfterPowerUpStartsTheFirmwareCheck)
 {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -181,6 +183,35 @@ TEST_P(Dependability, TheModuleRecoversAndTheServiceAlwaysAnswers)
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, Dependability, ::testing::ValuesIn(scenarios),
                          [](const ::testing::TestParamInfo<Scenario> &info) { return info.param.name; });
+
+// A service manager starts the daemon again after a crash, and the module
+// is still powered and running from the last instance: the new one shuts it
+// down, starts it afresh and runs it with the stored configuration.
+TEST(Takeover, ADaemonRestartedAfterACrashTakesOverTheRunningModule)
+{
+    RunningModule module;
+    ASSERT_TRUE(module.ready());
+    DaemonRig &rig = module.rig();
+    Simulator &sim = module.sim();
+    ASSERT_EQ(imc_set_properties(rig, "[('Sharpness', <90>)]"), "(true,)");
+    ASSERT_TRUE(optad_logged(rig, "Sharpness", 5000));
+
+    ASSERT_EQ(::kill(rig.optad()->pid(), SIGKILL), 0);
+    rig.stop_optad();
+    ASSERT_NE(rig.start_optad(), nullptr);
+    ASSERT_TRUE(rig.wait_for_optad_on_bus(20000));
+    GetProbe probe(rig);
+    ASSERT_TRUE(optad_logged(rig, STARTUP_DONE, 60000)) << "no start-up state waits for good";
+    probe.stop();
+
+    EXPECT_EQ(optad_log_count(rig, "The module is still powered from an earlier run! Shutting it down first"), 1);
+    EXPECT_EQ(optad_log_count(rig, "No interrupt from the IMC"), 0) << "a fresh start sends its interrupt";
+    EXPECT_EQ(optad_log_count(rig, "Done updating params!"), 1);
+    EXPECT_EQ(imc_get_text(rig, "Sharpness"), "90");
+    EXPECT_EQ(probe.failed(), 0);
+    EXPECT_LT(probe.worst_ms(), scaled_ms(500));
+    EXPECT_EQ(sim.violations(), "");
+}
 
 }  // namespace
 }  // namespace optad::test
