@@ -116,6 +116,14 @@ int queue_job_locked(int id)
     return append_locked(id);
 }
 
+int queue_job_once(int id)
+{
+    job_list_lock();
+    const int result = job_list.contains(id) ? 0 : append_locked(id);
+    job_list_unlock();
+    return result;
+}
+
 int queue_job_at_head(int id)
 {
     job_list_lock();

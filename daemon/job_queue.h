@@ -47,6 +47,11 @@ int queue_job(int id, bool signal);
 // With the job-list mutex already held by the caller.
 int queue_job_locked(int id);
 
+// The main loop: appends the job unless the list holds it already (both
+// under the mutex). Returns 0 when queued or already there, -1 when the list
+// had no room.
+int queue_job_once(int id);
+
 // The main loop: puts a job at the head, to run before everything queued
 // (a parameter job whose send failed, a fault that must come first).
 int queue_job_at_head(int id);

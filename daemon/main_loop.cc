@@ -295,7 +295,10 @@ void jt_check_power()
         return;
     if (daemon_ops.has_enough_power()) {
         OPTAD_LOG_DEBUG("DEBUG:optad:Got enough power!\n");
-        queue_job(JT_POWER_UP_SEQ, false);
+        // A grant that came in while this check ran has queued another
+        // check, which runs before the power-up and finds the state still
+        // waiting for power: one power-up is enough.
+        queue_job_once(JT_POWER_UP_SEQ);
         return;
     }
     if (log_verbose()) {

@@ -137,10 +137,12 @@ void bus_name_appeared_cb(GDBusConnection *connection, const gchar *, const gcha
         return;
     }
     client.connection = connection;
-    get_all_dbus_values(connection);
+    // Subscribed before the values are read, so that a change in between is
+    // not lost: its signal is handled after the reads.
     client.subscription_id = g_dbus_connection_signal_subscribe(
         connection, owner, "org.freedesktop.DBus.Properties", nullptr, nullptr, nullptr,
         G_DBUS_SIGNAL_FLAGS_NONE, properties_changed_cb, nullptr, nullptr);
+    get_all_dbus_values(connection);
 }
 
 void bus_name_vanished_cb(GDBusConnection *, const gchar *, gpointer)

@@ -61,6 +61,11 @@ void bus_name_appeared_cb(GDBusConnection *connection, const gchar *, const gcha
         return;
     }
     client.connection = connection;
+    // Subscribed before the value is read, so that a rotation that changes
+    // in between is not lost: its signal is handled after the read.
+    client.subscription_id = g_dbus_connection_signal_subscribe(connection, owner, ROTATION_INTERFACE, nullptr,
+                                                                nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+                                                                rotation_signal_cb, nullptr, nullptr);
     if (g_autoptr(GVariant) value = read_dbus_property(connection)) {
         if (g_variant_is_of_type(value, G_VARIANT_TYPE_INT32)) {
             handle_rotation_changed(g_variant_get_int32(value));
@@ -69,9 +74,6 @@ void bus_name_appeared_cb(GDBusConnection *connection, const gchar *, const gcha
                             "bus_name_appeared_cb", g_variant_get_type_string(value));
         }
     }
-    client.subscription_id = g_dbus_connection_signal_subscribe(connection, owner, ROTATION_INTERFACE, nullptr,
-                                                                nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-                                                                rotation_signal_cb, nullptr, nullptr);
 }
 
 void bus_name_vanished_cb(GDBusConnection *, const gchar *, gpointer)

@@ -193,6 +193,23 @@ TEST_F(CheckPower, EnoughPowerQueuesThePowerUp)
     EXPECT_EQ(daemon_state.state, OPTAD_STARTUP_WAIT_INT);
 }
 
+TEST_F(CheckPower, AGrantDuringTheCheckStillPowersUpOnce)
+{
+    // The power budget's answer arrives while the check runs (it queues a
+    // check of its own): the module is powered up once, not twice.
+    static int calls;
+    calls = 0;
+    daemon_ops.has_enough_power = [] {
+        if (calls++ == 0)
+            queue_job(JT_CHECK_POWER, true);
+        return 1;
+    };
+    queue({JT_CHECK_POWER});
+    work();
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(fakes().count("power_up"), 1);
+}
+
 TEST_F(CheckPower, RefusalPausesWithTheMutexFreeAndChecksAgain)
 {
     fakes().has_enough_power = {0, 0, 0, 1};
