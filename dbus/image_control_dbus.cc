@@ -90,28 +90,38 @@ const image_control_row *find_row(const char *name)
     return nullptr;
 }
 
+// The answer to Properties.Get of one followed property (the row). The
+// reads never wait on the D-Bus thread: an image pipeline service that
+// takes a call and never answers must not stop the daemon's own service.
+void property_read_done(GObject *source, GAsyncResult *result, gpointer user_data)
+{
+    const image_control_row &row = *static_cast<const image_control_row *>(user_data);
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GVariant) reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    if (reply == nullptr) {
+        OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Did not receive a D-Bus reply for param %s\n", "image_control_dbus",
+                        "get_all_dbus_values", row.property);
+        return;
+    }
+    if (!g_variant_is_of_type(reply, G_VARIANT_TYPE("(v)"))) {
+        OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Unexpected type: %s\n", "image_control_dbus", "get_all_dbus_values",
+                        g_variant_get_type_string(reply));
+        return;
+    }
+    g_autoptr(GVariant) value = nullptr;
+    g_variant_get(reply, "(v)", &value);
+    handle_image_control_value(row.property, value, 0);
+}
+
+// Asks for every followed property; the answers come in this order.
 void get_all_dbus_values(GDBusConnection *connection)
 {
-    for (const image_control_row &row : image_control_properties) {
-        g_autoptr(GError) error = nullptr;
-        g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-            connection, IMAGE_CONTROL_BUS_NAME, IMAGE_CONTROL_OBJECT_PATH, "org.freedesktop.DBus.Properties",
-            "Get", g_variant_new("(ss)", IMAGE_CONTROL_INTERFACE, row.property), nullptr,
-            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
-        if (reply == nullptr) {
-            OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Did not receive a D-Bus reply for param %s\n",
-                            "image_control_dbus", "get_all_dbus_values", row.property);
-            continue;
-        }
-        if (!g_variant_is_of_type(reply, G_VARIANT_TYPE("(v)"))) {
-            OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Unexpected type: %s\n", "image_control_dbus",
-                            "get_all_dbus_values", g_variant_get_type_string(reply));
-            continue;
-        }
-        g_autoptr(GVariant) value = nullptr;
-        g_variant_get(reply, "(v)", &value);
-        handle_image_control_value(row.property, value, 0);
-    }
+    for (const image_control_row &row : image_control_properties)
+        g_dbus_connection_call(connection, IMAGE_CONTROL_BUS_NAME, IMAGE_CONTROL_OBJECT_PATH,
+                               "org.freedesktop.DBus.Properties", "Get",
+                               g_variant_new("(ss)", IMAGE_CONTROL_INTERFACE, row.property), nullptr,
+                               G_DBUS_CALL_FLAGS_NONE, -1, nullptr, property_read_done,
+                               const_cast<image_control_row *>(&row));
 }
 
 void properties_changed_cb(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *,
@@ -138,7 +148,7 @@ void bus_name_appeared_cb(GDBusConnection *connection, const gchar *, const gcha
     }
     client.connection = connection;
     // Subscribed before the values are read, so that a change in between is
-    // not lost: its signal is handled after the reads.
+    // not lost: its signal comes after the reads' answers.
     client.subscription_id = g_dbus_connection_signal_subscribe(
         connection, owner, "org.freedesktop.DBus.Properties", nullptr, nullptr, nullptr,
         G_DBUS_SIGNAL_FLAGS_NONE, properties_changed_cb, nullptr, nullptr);

@@ -20,27 +20,31 @@ struct ClientState {
 };
 ClientState client;
 
-// Properties.Get of the rotation; a new reference, or null (logged).
-GVariant *read_dbus_property(GDBusConnection *connection)
+// The answer to Properties.Get of the rotation. The read never waits on
+// the D-Bus thread: a rotation service that takes the call and never
+// answers must not stop the daemon's own service.
+void rotation_read_done(GObject *source, GAsyncResult *result, gpointer)
 {
     g_autoptr(GError) error = nullptr;
-    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-        connection, ROTATION_BUS_NAME, ROTATION_OBJECT_PATH, "org.freedesktop.DBus.Properties", "Get",
-        g_variant_new("(ss)", ROTATION_INTERFACE, "Rotation"), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-        &error);
+    g_autoptr(GVariant) reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
     if (reply == nullptr) {
         OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Did not receive a D-Bus reply for param %s\n",
                         "rotation_service_dbus", "read_dbus_property", "Rotation");
-        return nullptr;
+        return;
     }
     if (!g_variant_is_of_type(reply, G_VARIANT_TYPE("(v)"))) {
         OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Unexpected type: %s\n", "rotation_service_dbus",
                         "read_dbus_property", g_variant_get_type_string(reply));
-        return nullptr;
+        return;
     }
-    GVariant *value = nullptr;
+    g_autoptr(GVariant) value = nullptr;
     g_variant_get(reply, "(v)", &value);
-    return value;
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_INT32)) {
+        handle_rotation_changed(g_variant_get_int32(value));
+    } else {
+        OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Unexpected type: %s\n", "rotation_service_dbus",
+                        "bus_name_appeared_cb", g_variant_get_type_string(value));
+    }
 }
 
 void rotation_signal_cb(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *signal_name,
@@ -62,18 +66,13 @@ void bus_name_appeared_cb(GDBusConnection *connection, const gchar *, const gcha
     }
     client.connection = connection;
     // Subscribed before the value is read, so that a rotation that changes
-    // in between is not lost: its signal is handled after the read.
+    // in between is not lost: its signal comes after the read's answer.
     client.subscription_id = g_dbus_connection_signal_subscribe(connection, owner, ROTATION_INTERFACE, nullptr,
                                                                 nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
                                                                 rotation_signal_cb, nullptr, nullptr);
-    if (g_autoptr(GVariant) value = read_dbus_property(connection)) {
-        if (g_variant_is_of_type(value, G_VARIANT_TYPE_INT32)) {
-            handle_rotation_changed(g_variant_get_int32(value));
-        } else {
-            OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Unexpected type: %s\n", "rotation_service_dbus",
-                            "bus_name_appeared_cb", g_variant_get_type_string(value));
-        }
-    }
+    g_dbus_connection_call(connection, ROTATION_BUS_NAME, ROTATION_OBJECT_PATH, "org.freedesktop.DBus.Properties",
+                           "Get", g_variant_new("(ss)", ROTATION_INTERFACE, "Rotation"), nullptr,
+                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, rotation_read_done, nullptr);
 }
 
 void bus_name_vanished_cb(GDBusConnection *, const gchar *, gpointer)
