@@ -15,8 +15,14 @@ bool JobList::contains(int id) const
 
 bool JobList::append(int id)
 {
+    // A duplicate of a merging entry is absorbed: taking the earlier entry
+    // would remove it anyway. So a client that sets one property faster
+    // than the main loop gets through a long job (a REQ wait of a hung IMC)
+    // fills no room that a fault's job needs.
+    if (job_merges_duplicates(id) && contains(id))
+        return true;
     if (full())
-        return job_merges_duplicates(id) && contains(id);
+        return false;
     ring_[(head_ + count_) % CAPACITY] = id;
     count_++;
     return true;

@@ -1,8 +1,10 @@
 // The job list: an ordered list of job identifiers.
 //
 // Producers append at the tail and the main loop takes from the head; the
-// only insertion at the head is a parameter job put back after a failed
-// send. Duplicates are allowed; the main loop merges them when it takes one.
+// only insertions at the head are a parameter job put back after a failed
+// send and a fault that must come first. A job that merges on taking
+// (job_merges_duplicates) is queued once: a duplicate of a queued one is
+// absorbed. Other duplicates are kept, one run per entry.
 //
 // The storage is a fixed ring inside the object: appending, taking and
 // removing never allocate, so the main loop's polling path costs no heap
@@ -18,8 +20,8 @@ namespace optad {
 class JobList {
 public:
     // Room for far more than the main loop ever meets: at most one entry per
-    // parameter survives merging, and a full list still absorbs duplicates
-    // of a merging job.
+    // merging job, and the job types and focus steps queued while one job
+    // runs.
     static constexpr size_t CAPACITY = 256;
 
     bool empty() const { return count_ == 0; }
@@ -31,9 +33,9 @@ public:
     int front() const { return at(0); }
     bool contains(int id) const;
 
-    // Appends at the tail. When the list is full, a duplicate of an entry
-    // that merges on taking (job_merges_duplicates) is absorbed, since
-    // taking the earlier entry would remove it anyway; any other identifier
+    // Appends at the tail. A duplicate of an entry that merges on taking
+    // (job_merges_duplicates) is absorbed, since taking the earlier entry
+    // would remove it anyway; when the list is full any other identifier
     // is refused. Returns false when refused (the caller logs).
     bool append(int id);
     // Inserts at the head. Returns false when the list is full.

@@ -45,12 +45,18 @@ bool wake_pending = false;
 // on that thread only.
 bool gate_held = false;
 
-int append_locked(int id)
+// Places of the job list that only the job types may take.
+constexpr size_t JOB_TYPE_RESERVE = 32;
+
+int refuse(int id)
 {
-    if (job_list.append(id))
-        return 0;
     OPTAD_LOG_ERROR("ERROR:optad:main_loop:queue_job - Job list is full, job %d dropped!\n", id);
     return -1;
+}
+
+int append_locked(int id)
+{
+    return job_list.append(id) ? 0 : refuse(id);
 }
 
 }  // namespace
@@ -127,12 +133,9 @@ int queue_job_once(int id)
 int queue_job_at_head(int id)
 {
     job_list_lock();
-    const bool ok = job_list.prepend(id);
+    const int result = job_list.prepend(id) ? 0 : refuse(id);
     job_list_unlock();
-    if (ok)
-        return 0;
-    OPTAD_LOG_ERROR("ERROR:optad:main_loop:queue_job - Job list is full, job %d dropped!\n", id);
-    return -1;
+    return result;
 }
 
 int queue_param_job(int id)
@@ -141,7 +144,17 @@ int queue_param_job(int id)
     // The gate is only tried here; its holder, the main loop, never waits
     // for this mutex while it holds the gate's mutex for longer than an
     // instant.
-    const int result = imc_is_started() ? append_locked(id) : 1;
+    int result = 1;
+    if (imc_is_started()) {
+        // Other threads' parameter jobs never take the last places: a client
+        // that floods focus steps while the main loop waits for a hung IMC
+        // must not crowd out the fault and restart jobs that deal with it.
+        if (job_list.size() < JobList::CAPACITY - JOB_TYPE_RESERVE ||
+            (job_merges_duplicates(id) && job_list.contains(id)))
+            result = append_locked(id);
+        else
+            result = refuse(id);
+    }
     job_list_unlock();
     return result;
 }

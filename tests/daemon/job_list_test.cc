@@ -38,14 +38,33 @@ TEST(JobList, WrapsAroundItsRing)
         l.append(1);
         l.pop_front();
     }
-    for (int id : {12, 40, 12, 41, 12})
+    for (int id : {int{JOB_FOCUSDRIVE}, 40, int{JOB_FOCUSDRIVE}, 41, int{JOB_FOCUSDRIVE}})
         ASSERT_TRUE(l.append(id));
     ASSERT_TRUE(l.prepend(5));
-    EXPECT_EQ(contents(l), (std::vector<int>{5, 12, 40, 12, 41, 12}));
-    EXPECT_EQ(l.remove_all(12), 3u);
+    EXPECT_EQ(contents(l), (std::vector<int>{5, JOB_FOCUSDRIVE, 40, JOB_FOCUSDRIVE, 41, JOB_FOCUSDRIVE}));
+    EXPECT_EQ(l.remove_all(JOB_FOCUSDRIVE), 3u);
     EXPECT_EQ(contents(l), (std::vector<int>{5, 40, 41}));
     l.pop_front();
     EXPECT_EQ(l.front(), 40);
+}
+
+// A client setting one property every few milliseconds while the main loop
+// sits in a ten-second REQ wait must not fill the list: the hung IMC's
+// error job comes after it.
+TEST(JobList, AMergedDuplicateTakesNoRoom)
+{
+    JobList l;
+    for (int i = 0; i < 1000; i++) {
+        ASSERT_TRUE(l.append(JOB_SHARPNESS));
+        ASSERT_TRUE(l.append(JOB_GAIN));
+    }
+    ASSERT_TRUE(l.append(JOB_FOCUSDRIVE));
+    ASSERT_TRUE(l.append(JOB_FOCUSDRIVE));
+    ASSERT_TRUE(l.append(JT_CHECK_POWER));
+    ASSERT_TRUE(l.append(JT_CHECK_POWER));
+    EXPECT_TRUE(l.prepend(JT_ERROR));
+    EXPECT_EQ(contents(l), (std::vector<int>{JT_ERROR, JOB_SHARPNESS, JOB_GAIN, JOB_FOCUSDRIVE, JOB_FOCUSDRIVE,
+                                             JT_CHECK_POWER, JT_CHECK_POWER}));
 }
 
 TEST(JobList, FullListAbsorbsMergedDuplicatesAndRefusesTheRest)

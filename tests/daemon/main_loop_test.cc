@@ -157,6 +157,21 @@ TEST_F(JobTaking, ThreeFailedExchangesInARowAreAnImcError)
     }
 }
 
+TEST_F(JobTaking, AClientsFloodOfFocusStepsLeavesRoomForFaultsAndRestarts)
+{
+    // A client keeps stepping the focus while the main loop waits on a hung
+    // IMC: its jobs stop short of the last places, which the job types keep.
+    int accepted = 0;
+    for (int i = 0; i < 300; i++)
+        accepted += queue_param_job(JOB_FOCUSDRIVE) == 0;
+    EXPECT_EQ(accepted, 224);
+    EXPECT_EQ(queue_job_at_head(JT_ERROR), 0);
+    EXPECT_EQ(queue_job(JT_RESTART_IMC, false), 0);
+    EXPECT_EQ(queue_param_job(JOB_SHARPNESS), -1);
+    EXPECT_EQ(jobs().front(), JT_ERROR);
+    EXPECT_EQ(jobs().back(), JT_RESTART_IMC);
+}
+
 TEST_F(JobTaking, UnknownIdentifiersAreLoggedAndDropped)
 {
     queue({48, 48, -1, 1000, JOB_ONVIF_EXPOSURE_PRIORITY_NORMAL});

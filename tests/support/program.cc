@@ -105,6 +105,16 @@ int scaled_ms(int ms)
     return ms * time_scale();
 }
 
+long resident_kib(pid_t pid)
+{
+    g_autofree char *path = g_strdup_printf("/proc/%d/status", static_cast<int>(pid));
+    g_autofree char *text = nullptr;
+    if (!g_file_get_contents(path, &text, nullptr, nullptr))
+        return -1;
+    const char *line = std::strstr(text, "VmRSS:");
+    return line != nullptr ? std::strtol(line + 6, nullptr, 10) : -1;
+}
+
 std::vector<std::string> program_command(const std::string &name)
 {
     std::vector<std::string> cmd;

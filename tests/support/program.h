@@ -31,6 +31,10 @@ int time_scale();
 // ms scaled by time_scale().
 int scaled_ms(int ms);
 
+// The resident memory of a running process in KiB (VmRSS), -1 when it
+// cannot be read.
+long resident_kib(pid_t pid);
+
 // How to run one of the build's programs (optad-sim, optad, rigdump): its
 // path in the build's bin directory, behind the build's emulator when the
 // build is cross-compiled (qemu-arm for armhf). Native programs of the
