@@ -215,6 +215,7 @@ TEST(ChaosSoak, TheDaemonSurvivesASeededScheduleOfFaultsAndPeers)
     const unsigned seed = static_cast<unsigned>(env_int("OPTAD_SOAK_SEED", static_cast<int>(std::random_device{}())));
     const int seconds = env_int("OPTAD_SOAK_SECONDS", time_scale() > 1 ? 45 : 150);
     std::printf("chaos soak: seed %u, %d s (OPTAD_SOAK_SEED=%u replays it)\n", seed, seconds, seed);
+    std::fflush(stdout);
     RecordProperty("seed", std::to_string(seed));
     Rng rng(seed);
 
