@@ -13,11 +13,27 @@
 
 namespace optad::fuzz {
 
+namespace {
+
+// A GLib critical is a call GLib refused (a precondition failed): the
+// program went on with a null or a default where it expected a result.
+// Each one is a fault for the harness; warnings and messages pass.
+void glib_log(const gchar *domain, GLogLevelFlags level, const gchar *message, gpointer)
+{
+    if ((level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_ERROR)) != 0) {
+        std::fprintf(stderr, "%s-CRITICAL: %s\n", domain != nullptr ? domain : "", message);
+        std::abort();
+    }
+}
+
+}  // namespace
+
 const std::string &fuzz_setup()
 {
     static const std::string root = [] {
         log_set_verbose(true);
         log_set_sink([](int, const std::string &) {});
+        g_log_set_default_handler(glib_log, nullptr);
         // Removed with its files when the process exits.
         static test::SandboxRoot sandbox;
         return sandbox.dir();

@@ -14,8 +14,9 @@
 
 namespace optad::fuzz {
 
-// Once per process: log lines formatted and dropped (verbose on), and a
-// sandbox root under a fresh temporary directory. Returns the root.
+// Once per process: log lines formatted and dropped (verbose on), GLib's
+// criticals made fatal, and a sandbox root under a fresh temporary
+// directory. Returns the root.
 const std::string &fuzz_setup();
 
 // Fails the run (abort, so libFuzzer keeps the input) when a property the

@@ -45,7 +45,11 @@ constexpr uint8_t SHUTTER_INDEX_1_100 = 26;
 GVariant *decode_list(const uint8_t *data, size_t size)
 {
     if (size > 0 && (data[0] == '[' || data[0] == '@')) {
+        // The text form is UTF-8 text (GLib's parser refuses anything
+        // else); what the bus delivers is the serialised form below.
         const std::string text(reinterpret_cast<const char *>(data), size);
+        if (!g_utf8_validate(text.c_str(), static_cast<gssize>(text.size()), nullptr))
+            return nullptr;
         return g_variant_parse(G_VARIANT_TYPE("a(sv)"), text.c_str(), text.c_str() + text.size(), nullptr,
                                nullptr);
     }
@@ -97,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             --size;
         }
         if (GVariant *list = decode_list(data, size)) {
-            g_variant_ref_sink(list);
+            g_variant_take_ref(list);  // parsed ones are full references already
             GError *error = nullptr;
             GVariant *reply = dbus_set_properties(IMC_CONTROL_INTERFACE, list, &error);
             fuzz_check(reply != nullptr, "the service's own interface always gets a reply");
