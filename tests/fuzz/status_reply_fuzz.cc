@@ -17,6 +17,7 @@
 #include "daemon/job_queue.h"
 #include "daemon/jobs.h"
 #include "daemon/process_state.h"
+#include "dbus/optad_event.h"
 #include "imc/spi.h"
 #include "imc/status_block.h"
 #include "params/capture_settings.h"
@@ -65,6 +66,7 @@ int64_t start_running(InputReader &in)
     set_lens_focus_switch(0);
     (void)take_exposure_settle_request();
     open_datacache();
+    events_init();
     std::memset(scam_sts, 0, sizeof scam_sts);
     std::memset(spi_recv_buffer(), 0, SPI_BUFFER_SIZE);
     daemon_state.state = OPTAD_STARTUP_DONE;
@@ -130,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             check_temperature_file();
             clock_source.advance(gap_us);
         }
+        events_free();
         set_preferred_day_night(nullptr);
         param_reset_for_tests();
         process_state_reset_for_tests();
