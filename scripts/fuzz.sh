@@ -25,7 +25,7 @@ cmake --build --preset fuzz
 # Longest input of each harness: its header and blocks, or a file a little
 # larger than any the board ships.
 declare -A max_len=(
-  [status_reply_fuzz]=2567     # 7-byte header, then 5 status blocks
+  [status_reply_fuzz]=2568     # 8-byte header, then 5 status blocks
   [pmic_file_fuzz]=4096
   [config_file_fuzz]=8192
   [firmware_image_fuzz]=12400  # three firmware messages

@@ -56,20 +56,27 @@ def beat(n, **fields):
 
 
 def status_seeds():
-    # Header: jobs in flight (5 bytes, bit n = job 12 + n), poll gap, stabilizer minutes.
+    # Header: jobs in flight (5 bytes, bit n = job 12 + n), poll gap,
+    # stabilizer minutes, daemon state (0 running, 1 sync begins, 2 sync waits).
     none = bytes(5)
     all_jobs = b"\xff\xff\xff\xff\x0f"
+    running, sync_begins, sync_waits = b"\x00", b"\x01", b"\x02"
     write("status_reply_fuzz", "steady",
-          none + b"\x00\x00" + block() + beat(1) + beat(2) + beat(3))
+          none + b"\x00\x00" + running + block() + beat(1) + beat(2) + beat(3))
     write("status_reply_fuzz", "confirmations",
-          all_jobs + b"\x03\x00" + block() + beat(1, _40=0, _41=2) + beat(2, _15=2) + beat(3, _15=2))
+          all_jobs + b"\x03\x00" + running + block() + beat(1, _40=0, _41=2) + beat(2, _15=2) + beat(3, _15=2))
     write("status_reply_fuzz", "lens_detached",
-          none + b"\x07\x00" + block() + beat(1, _12=0) + beat(2, _12=0, _15=0) + beat(3, _12=1, _15=0))
+          none + b"\x07\x00" + running + block() + beat(1, _12=0) + beat(2, _12=0, _15=0) +
+          beat(3, _12=1, _15=0))
     write("status_reply_fuzz", "night_and_limits",
-          b"\x00\x00\x00\x01\x00" + b"\x0f\x41" + block() + beat(1, _61=0x11, _66=1) +
+          b"\x00\x00\x00\x01\x00" + b"\x0f\x41" + running + block() + beat(1, _61=0x11, _66=1) +
           beat(2, _61=0x11, _47=20, _49=40, _4B=30, _98=0xFB) + beat(3, _43=0, _44=3, _32=0))
     write("status_reply_fuzz", "faults",
-          none + b"\xff\x00" + block() + block(_13=0x80, _12=5) + block(_66=0x80) + block())
+          none + b"\xff\x00" + running + block() + block(_13=0x80, _12=5) + block(_66=0x80) + block())
+    write("status_reply_fuzz", "startup_sync",
+          none + b"\x03\x00" + sync_begins + block() + beat(1) + beat(2) + beat(3) + beat(4))
+    write("status_reply_fuzz", "startup_other_mode",
+          all_jobs + b"\x13\x00" + sync_waits + block() + beat(1, _16=0x60, _17=8) + beat(2, _16=0x60, _17=8))
 
 
 def rigdump_seeds():
