@@ -5,8 +5,9 @@
 // run the jobs: their command encoders build the frames from the stored
 // values, here as well.
 //
-// What must hold: every value the service stored comes back the same when
-// the daemon starts again from the configuration file it wrote.
+// What must hold: a refused value stores nothing, and every value the
+// service stored comes back the same when the daemon starts again from the
+// configuration file it wrote.
 //
 // Input: the a(sv) list, either in GVariant's text form (as gdbus prints it,
 // "[('Exposure', <b'auto'>), ('Brightness', <50>)]") when it begins with
@@ -102,6 +103,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         if (GVariant *list = decode_list(data, size)) {
             g_variant_take_ref(list);  // parsed ones are full references already
+            // Entry by entry as the service takes them: a refused value
+            // stores nothing (a maximum exposure time that the exposure
+            // mode then refuses excepted: it stays stored for a mode that
+            // takes it).
+            GVariantIter iter;
+            g_variant_iter_init(&iter, list);
+            const char *name = nullptr;
+            GVariant *value = nullptr;
+            while (g_variant_iter_next(&iter, "(&sv)", &name, &value)) {
+                const std::vector<std::string> before = table_snapshot();
+                GError *error = nullptr;
+                const bool ok = handle_set_property(name, value, &error);
+                fuzz_check(ok == (error == nullptr), "an error exactly with a refusal");
+                if (!ok && std::strcmp(error->message, "Invalid exposure mode!") != 0)
+                    fuzz_check(table_snapshot() == before, "a refused value stores nothing");
+                g_clear_error(&error);
+                g_variant_unref(value);
+            }
+            // And the whole list as one SetProperties call.
             GError *error = nullptr;
             GVariant *reply = dbus_set_properties(IMC_CONTROL_INTERFACE, list, &error);
             fuzz_check(reply != nullptr, "the service's own interface always gets a reply");
