@@ -39,6 +39,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -149,7 +150,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             uint8_t *recv = spi_recv_buffer();
             std::memset(recv, 0, SPI_BUFFER_SIZE);
             in.take(recv, SPI_BUFFER_SIZE);
+            const bool empty = std::all_of(recv, recv + SPI_BUFFER_SIZE, [](uint8_t b) { return b == 0; });
+            uint8_t saved[CAMERA_STATUS_SIZE];
+            std::memcpy(saved, scam_sts, sizeof saved);
+            const JobRecordTable records = job_records;
+            const int state = daemon_state.state;
+            const size_t queued = job_list.size();
+
             fuzz_check(check_camera_status() == 0, "check_camera_status returns 0");
+
+            // The IMC answers all zeros while it has no status: such a reply
+            // is skipped whole.
+            if (empty) {
+                fuzz_check(job_list.size() == queued && daemon_state.state == state &&
+                               std::memcmp(saved, scam_sts, sizeof saved) == 0 &&
+                               std::equal(records.begin(), records.end(), job_records.begin(),
+                                          [](const JobRecord &a, const JobRecord &b) {
+                                              return a.pending == b.pending && a.sent_at == b.sent_at &&
+                                                     a.tries == b.tries;
+                                          }),
+                           "an empty reply changes nothing");
+            }
+            // The fault checks stop at the first fault: one restart per poll.
+            int faults = 0;
+            for (size_t i = queued; i < job_list.size(); ++i)
+                faults += job_list.at(i) == JT_ERROR || job_list.at(i) == JT_FPGA_ERROR;
+            fuzz_check(faults <= 1, "at most one fault per poll");
             // The main loop waits this long before the next poll: never 0,
             // or it would poll the IMC without pause.
             fuzz_check(s_capture.poll_interval_ms > 0, "poll interval is positive");
