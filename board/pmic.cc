@@ -160,6 +160,33 @@ int drop_rest_of_line(FILE *file)
     return first;
 }
 
+// Reads the next line's row: its first PMIC_LINE_SIZE - 1 bytes (the
+// newline among them when the line is that short), terminated, and drops
+// the rest of a longer line. The bytes are counted as they are read, not
+// measured as a string afterwards: a stray NUL byte in a long line would
+// make it look short, and the rest of the line would then be read as a row
+// of its own. *after is the first byte after the row ('\n' when the line
+// ended within it). Returns false at the end of the file.
+bool read_row(FILE *file, char (&line)[PMIC_LINE_SIZE], int *after)
+{
+    size_t length = 0;
+    while (length < sizeof line - 1) {
+        const int c = std::fgetc(file);
+        if (c == EOF)
+            break;
+        line[length++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    line[length] = '\0';
+    if (length == 0)
+        return false;
+    *after = '\n';
+    if (length == sizeof line - 1 && line[length - 1] != '\n')
+        *after = drop_rest_of_line(file);
+    return true;
+}
+
 struct FileCloser {
     void operator()(FILE *f) const { std::fclose(f); }
 };
@@ -176,14 +203,11 @@ int pmic_init_from_file(int i2c_fd, const char *fixed_path)
         return 0;
     }
     char line[PMIC_LINE_SIZE];
-    while (std::fgets(line, sizeof line, file.get()) != nullptr) {
-        // A longer line's row is its first 255 bytes (a write with a long
-        // comment after it is written); whatever follows them is dropped,
-        // never read as a row, whatever it starts with.
-        const size_t length = std::strlen(line);
-        int after = '\n';
-        if (length == sizeof line - 1 && line[length - 1] != '\n')
-            after = drop_rest_of_line(file.get());
+    int after = '\n';
+    // A longer line's row is its first 255 bytes (a write with a long
+    // comment after it is written); whatever follows them is dropped, never
+    // read as a row, whatever it starts with.
+    while (read_row(file.get(), line, &after)) {
         const Row row{line, continues_field(after)};
         const RowKind *kind = row_kind(line[0]);
         if (kind != nullptr && kind->run == nullptr)

@@ -75,6 +75,18 @@ const constant_property *find_constant(const char *name)
     _exit(1);
 }
 
+// ASCII control characters, NUL included. The bytes of a multi-byte UTF-8
+// character are all 0x80 or above.
+bool has_control_character(const char *data, gsize length)
+{
+    for (gsize i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(data[i]);
+        if (c < 0x20 || c == 0x7F)
+            return true;
+    }
+    return false;
+}
+
 // The decoded value of a property write.
 struct DecodedValue {
     bool has_int = false;
@@ -85,8 +97,10 @@ struct DecodedValue {
 
 // "s" and "ay" give a string, "i" an int. A string must be text the
 // configuration file can hold and give back: valid UTF-8, no embedded NUL
-// (a C string would silently lose the rest), not wrapped in double quotes,
-// and of a sensible length.
+// (a C string would silently lose the rest), no other control character
+// (the file drops a form feed or vertical tab at either end of a value, so
+// the value would not come back as stored, and no parameter's value has
+// one), not wrapped in double quotes, and of a sensible length.
 bool decode_value(const char *property_name, GVariant *value, DecodedValue &out, GError **error)
 {
     const char *type = g_variant_get_type_string(value);
@@ -112,7 +126,7 @@ bool decode_value(const char *property_name, GVariant *value, DecodedValue &out,
     // older tools wrote them) without its quotes, so such a value would not
     // come back as it was stored.
     const bool quoted = length > 0 && data[0] == '"' && data[length - 1] == '"';
-    if (length > PROPERTY_STRING_MAX || (length > 0 && std::memchr(data, '\0', length) != nullptr) ||
+    if (length > PROPERTY_STRING_MAX || has_control_character(data, length) ||
         !g_utf8_validate(data != nullptr ? data : "", static_cast<gssize>(length), nullptr) || quoted) {
         property_error(error, "handle_set_property", "Invalid value for property: %s", property_name);
         return false;

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 preset="${1:-host}"
-scripts/setup-deps.sh
+scripts/setup-deps.sh "$preset"
 cmake --preset "$preset"
 cmake --build --preset "$preset"
 # Most system tests spend their time in the daemon's real-time waits, not on

@@ -187,6 +187,8 @@ TEST_F(PmicTest, OverlongLines)
          {"slave 0x48", "write 20 01"}, {}, {}},
         {"the dropped rest begins like a delay", padded(write_row, 255, ' ') + "d 5\n",
          {"slave 0x48", "write 10 05"}, {}, {}},
+        {"a NUL byte in the dropped line, whose rest begins like a delay",
+         padded(std::string("#\0", 2), 255, '-') + "d 5\nd 1\n", {}, {1'000}, {}},
         {"the value ends at byte 255, a blank after it", padded("w 0x90 0x10", 251, ' ') + "0x05 tail\n",
          {"slave 0x48", "write 10 05"}, {}, {}},
         {"the value cut in two at byte 255", padded("w 0x90 0x10", 251, ' ') + "0x1234\nd 1\n", {}, {1'000},

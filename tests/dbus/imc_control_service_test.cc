@@ -192,8 +192,9 @@ TEST_F(ImcControlService, ValuesOfOtherTypesAreUnsupported)
 }
 
 // A byte string goes into the configuration file and into C strings: it
-// must be UTF-8 text without an embedded NUL and of a sane length. The NUL
-// that C senders put at the end is not part of the value.
+// must be UTF-8 text without an embedded NUL or another control character
+// and of a sane length. The NUL that C senders put at the end is not part
+// of the value.
 TEST_F(ImcControlService, ByteStringsMustBeText)
 {
     imc_ready(true);
@@ -208,12 +209,16 @@ TEST_F(ImcControlService, ByteStringsMustBeText)
         std::string("merc\0ury\0", 9),
         "merc\xff\xfeury",
         std::string(4097, 'a'),
+        "\f",  // the file would give back an empty value
+        "mercury\v",
+        "merc\x1bury",
+        "merc\x7fury",
     };
     for (const std::string &value : refused) {
         EXPECT_EQ(set("WhiteBalance", raw_bytes(value)).error, "Invalid value for property: WhiteBalance")
             << value.size() << " bytes";
     }
-    EXPECT_EQ(log.count(set_refusal("Invalid value for property: WhiteBalance")), 4) << log.text();
+    EXPECT_EQ(log.count(set_refusal("Invalid value for property: WhiteBalance")), 8) << log.text();
     EXPECT_EQ(param(PARAM_WHITE_BALANCE), "b'sodium'");
     EXPECT_EQ(conf(SENSOR, "WhiteBalance"), "sodium");
     EXPECT_TRUE(changes().empty());

@@ -42,6 +42,7 @@ TEST(SerialDigits, CharactersMinusZero)
 {
     EXPECT_EQ(serial_digits("0123456789"), "0123456789\n");
     EXPECT_EQ(serial_digits("A/"), "17-1\n");  // 'A' - '0' = 17, '/' - '0' = -1
+    EXPECT_EQ(serial_digits("\xC8\x80"), "15280\n") << "bytes above 0x7F as the camera prints them";
     char sixteen[17] = "9999999999999999";
     EXPECT_EQ(serial_digits(sixteen), "9999999999999999\n");
     char longer[20] = "1234567890123456789";

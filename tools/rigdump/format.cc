@@ -64,9 +64,12 @@ std::string usage(const char *program)
 
 std::string serial_digits(const char *serial)
 {
+    // The characters are the status block's bytes, 0 to 255: taken as
+    // char, a byte above 0x7F would print negative where char is signed
+    // (a PC) and positive on the camera.
     std::string out;
     for (size_t i = 0; i < 16 && serial[i] != '\0'; ++i)
-        out += format("%d", serial[i] - '0');
+        out += format("%d", static_cast<unsigned char>(serial[i]) - '0');
     return out + "\n";
 }
 

@@ -24,8 +24,9 @@ std::string section_header(const char *label);
 // The three usage lines.
 std::string usage(const char *program);
 
-// The serial id as the decimal value of each character minus '0', up to the
-// first zero byte and at most 16 characters, then a newline.
+// The serial id as the decimal value of each character (a byte, 0 to 255)
+// minus '0', up to the first zero byte and at most 16 characters, then a
+// newline.
 std::string serial_digits(const char *serial);
 
 // "FPGA Status" rows after the header: a newline, then one row per field.
