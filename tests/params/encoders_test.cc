@@ -1377,13 +1377,12 @@ TEST_F(EncodersTest, NoEncoderOutsideTheParameterJobs)
 
 TEST_F(EncodersTest, RefusedValuesSendNothingAndStoreNothing)
 {
-    const char *window_error = "ERROR:optad:optad:set_focus_window - Invalid focus measure window \"%s\" specified";
-    const char *size_error = "ERROR:optad:optad:set_focus_window_size - Invalid focus measure window \"%s\" specified";
-    auto with = [](const char *format, const char *value) {
-        char buf[256];
-        std::snprintf(buf, sizeof buf, format, value);
-        return std::string(buf);
+    auto with = [](const char *job_word, const char *value) {
+        return std::string("ERROR:optad:optad:") + job_word + " - Invalid focus measure window \"" + value +
+               "\" specified";
     };
+    const char *window_error = "set_focus_window";
+    const char *size_error = "set_focus_window_size";
     struct {
         int job;
         std::vector<setting> settings;
