@@ -5,6 +5,7 @@
 #include "config/param_settings.h"
 #include "dbus/imc_control_dbus.h"
 #include "dbus/imc_control_interface.h"
+#include "dbus/legacy_generator.h"
 #include "imc/status_block.h"
 #include "params/status_monitor.h"
 #include "tests/dbus/service_fixture.h"
@@ -376,21 +377,35 @@ TEST_F(ImcControlService, WithTheImcNotReadyWritesStoreButQueueNothing)
     EXPECT_EQ(jobs(), std::vector<int>{13});
 }
 
-TEST_F(ImcControlService, UnknownStoredExposureIsResetToAuto)
+// At start, before the service is on the bus: the bus here is one that is
+// not there, and the request for the name is withdrawn before it could
+// have been answered.
+TEST_F(ImcControlService, UnknownStoredExposureIsResetToAutoAtStart)
 {
     root.write(OPTAD_CONF_PATH, "[General]\nVersion=1\n[ImageSource.I0.Sensor]\nExposure=sunny\n");
     param_reset_for_tests();
     param_init();
     log.clear();
-    validate_exposure_config();
+    const char *bus = g_getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    const std::string saved_bus = bus != nullptr ? bus : "";
+    g_setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + root.path("/no-bus")).c_str(), TRUE);
+    imc_control_start();
+    imc_control_stop();
+    if (bus != nullptr)
+        g_setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_bus.c_str(), TRUE);
+    else
+        g_unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     EXPECT_EQ(log.count("ERROR:optad:imc_control_dbus:validate_exposure_config - Unknown Exposure - "
                         "Resetting to auto!\n"),
               1)
         << log.text();
     EXPECT_EQ(get("Exposure").value, "b'auto'");
     EXPECT_EQ(conf(SENSOR, "Exposure"), "auto");
-    // auto: the remembered maximum exposure time.
+    // auto: the remembered maximum exposure time, and its choices offered.
     EXPECT_EQ(param(PARAM_MAX_EXPOSURE_TIME), "33333");
+    bool written = false;
+    root.read(LEGACY_MAXSHUTTER_PATH, &written);
+    EXPECT_TRUE(written);
 }
 
 TEST_F(ImcControlService, StoredMaxExposureOutsideTheMapIsReset)

@@ -57,7 +57,7 @@ struct frame_case {
     std::array<uint8_t, 16> frame;
     std::vector<std::pair<size_t, uint8_t>> expect;  // scam_sts offset, value
     int logged_as;
-    const char *line;   // the "Going to send" line (verbose)
+    const char *line;   // the "Going to send" line (verbose); nullptr: none
     const char *error;  // the one ERROR line of a substitution; nullptr: none
 };
 
@@ -1330,6 +1330,8 @@ TEST_F(EncodersTest, EveryJobBuildsItsFrameAndExpectedStatus)
         expect_status(c.expect);
         if (c.line != nullptr) {
             EXPECT_EQ(log.count(c.line), 1) << log.text();
+        } else {
+            EXPECT_EQ(log.count_containing("Going to send"), 0) << log.text();
         }
         std::vector<std::string> errors = lines_at(LOG_ERR);
         if (c.error != nullptr) {
