@@ -4,6 +4,7 @@
 #include "platform/devio.h"
 #include "platform/kernel_abi.h"
 #include "platform/log.h"
+#include "platform/log_format.h"
 
 #include <fcntl.h>
 
@@ -46,18 +47,18 @@ static_assert(FPGA_CTRL_KEEP == 0xFFC03FFDu);
 
 // The messages of an open, by the operation that logs them.
 struct open_messages {
-    const char *open_failed;
-    const char *mode_failed;
-    const char *speed_failed;
+    LogFormat<int, const char *, const char *> open_failed;  // errno, its text, the device
+    LogFormat<int, const char *> mode_failed;                // errno, its text
+    LogFormat<int, const char *> speed_failed;               // errno, its text
 };
 
-const open_messages reg_messages = {
+constexpr open_messages reg_messages = {
     "%d (%s) ERROR:optad:fpga_reg - Failed to open %s\n",
     "%d - (%s) ERROR:optad:fpga_reg - SPI_IOC_WR_MODE failed\n",
     "%d - (%s) ERROR:optad:fpga_reg - SPI_IOC_WR_MAX_SPEED_HZ failed\n",
 };
 
-const open_messages all_regs_messages = {
+constexpr open_messages all_regs_messages = {
     "%d (%s) ERROR:optad:get_all_fpga_regs - Failed to open %s\n",
     "%d - (%s) ERROR:optad:get_all_fpga_regs - SPI_IOC_WR_MODE failed\n",
     "%d - (%s) ERROR:optad:get_all_fpga_regs - SPI_IOC_WR_MAX_SPEED_HZ failed\n",
@@ -68,7 +69,7 @@ int open_device(const open_messages &msg)
     int fd = dev_open(FPGA_DEVICE, O_RDWR);
     if (fd < 0) {
         int e = errno;
-        log_write(LOG_ERR, msg.open_failed, e, strerror(e), FPGA_DEVICE);
+        log_line(LOG_ERR, msg.open_failed, e, strerror(e), FPGA_DEVICE);
         return -1;
     }
     // Bus settings failures are logged and the operation goes on: the
@@ -76,16 +77,16 @@ int open_device(const open_messages &msg)
     uint8_t mode = FPGA_SPI_MODE;
     if (dev_ioctl(fd, SPI_IOC_WR_MODE, &mode) < 0) {
         int e = errno;
-        log_write(LOG_ERR, msg.mode_failed, e, strerror(e));
+        log_line(LOG_ERR, msg.mode_failed, e, strerror(e));
     }
     if (dev_ioctl(fd, SPI_IOC_RD_MODE, &mode) < 0) {
         int e = errno;
-        log_write(LOG_ERR, msg.mode_failed, e, strerror(e));
+        log_line(LOG_ERR, msg.mode_failed, e, strerror(e));
     }
     uint32_t speed = FPGA_SPEED_HZ;
     if (dev_ioctl(fd, SPI_IOC_WR_MAX_SPEED_HZ, &speed) < 0) {
         int e = errno;
-        log_write(LOG_ERR, msg.speed_failed, e, strerror(e));
+        log_line(LOG_ERR, msg.speed_failed, e, strerror(e));
     }
     return fd;
 }

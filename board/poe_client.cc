@@ -154,6 +154,8 @@ void wattd_vanished(GDBusConnection *, const gchar *, gpointer)
     poe.appearance++;
 }
 
+}  // namespace
+
 gboolean poe_timeout(gpointer)
 {
     if (poe.answered.load())
@@ -162,8 +164,6 @@ gboolean poe_timeout(gpointer)
                     static_cast<int>(POE_TIMEOUT_S));
     return G_SOURCE_CONTINUE;
 }
-
-}  // namespace
 
 int poe_client_start()
 {

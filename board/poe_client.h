@@ -8,6 +8,8 @@
 // the budget is not consulted.
 #pragma once
 
+#include <glib.h>
+
 namespace optad {
 
 inline constexpr const char WATTD_BUS_NAME[] = "com.tavik.PowerControl.Consumer";
@@ -29,6 +31,12 @@ int poe_client_start();
 
 // The SetPower receiver (D-Bus thread).
 void set_power_handler(double power);
+
+// The time-out check, a GLib timer callback every POE_TIMEOUT_S on the
+// D-Bus thread: while the service has not answered it logs and keeps its
+// timer (G_SOURCE_CONTINUE), so the error repeats; once an answer came it
+// removes the timer (G_SOURCE_REMOVE) without a word.
+gboolean poe_timeout(gpointer);
 
 // Whether the module may be powered now (main loop).
 int has_enough_power();

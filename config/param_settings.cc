@@ -4,9 +4,11 @@
 #include "config/settings.h"
 #include "platform/log.h"
 
-#include <cstring>
 #include <atomic>
+#include <cstring>
+#include <iterator>
 #include <mutex>
+#include <vector>
 
 #define PARAM_ERROR(func, fmt, ...) \
     OPTAD_LOG_ERROR("ERROR:optad:param_settings:%s - " fmt, func, ##__VA_ARGS__)
@@ -164,17 +166,26 @@ void update_deprecated_parameters(GKeyFile *key_file)
     settings_set_int(key_file, group, name, time_us);
 }
 
-// Writes one parameter into the file, keeping every other key in it.
-void save_param_to_file(int id)
+// Writes the given parameters into the file in one rewrite, keeping every
+// other key in it. A key the file lacks is added after the others, in the
+// order given.
+void save_param_to_file(const int *ids, size_t count)
 {
-    if (!id_exists(id, "save_param_to_file"))
-        return;
-    const param_row &row = param_map[id];
-    if (row.group == nullptr) {
-        PARAM_ERROR("save_param_to_file", "Parameter %s does not have a config file entry!\n",
-                    row.name);
-        return;
+    int persisted[PARAM_COUNT];
+    size_t n = 0;
+    for (size_t i = 0; i < count && n < std::size(persisted); ++i) {
+        if (!id_exists(ids[i], "save_param_to_file"))
+            continue;
+        const param_row &row = param_map[ids[i]];
+        if (row.group == nullptr) {
+            PARAM_ERROR("save_param_to_file", "Parameter %s does not have a config file entry!\n",
+                        row.name);
+            continue;
+        }
+        persisted[n++] = ids[i];
     }
+    if (n == 0)
+        return;
 
     int existed = 0;
     SettingsPtr key_file(settings_open(OPTAD_CONF_PATH, &existed));
@@ -182,44 +193,90 @@ void save_param_to_file(int id)
         return;  // logged by settings_open
     if (!existed) {
         PARAM_WARNING("save_param_to_file", "Conf file doesn't exist\n");
-        // A file created here holds only this key. Mark it as the current
+        // A file created here holds only these keys. Mark it as the current
         // layout, or the next start would take a Shutter of 0 to 51 µs for an
         // old shutter index and "convert" it.
         settings_set_int(key_file.get(), GROUP_GENERAL, KEY_VERSION, CONF_VERSION);
     }
 
-    switch (row.type) {
-    case PARAM_TYPE_INT:
-        settings_set_int(key_file.get(), row.group, row.name, row.value.num);
-        break;
-    case PARAM_TYPE_STRING:
-        settings_set_string(key_file.get(), row.group, row.name, row.value.str);
-        break;
-    default:
-        PARAM_ERROR("save_param_to_file", "Unknown type %d!\n", row.type);
-        break;
+    for (size_t i = 0; i < n; ++i) {
+        const param_row &row = param_map[persisted[i]];
+        switch (row.type) {
+        case PARAM_TYPE_INT:
+            settings_set_int(key_file.get(), row.group, row.name, row.value.num);
+            break;
+        case PARAM_TYPE_STRING:
+            settings_set_string(key_file.get(), row.group, row.name, row.value.str);
+            break;
+        default:
+            PARAM_ERROR("save_param_to_file", "Unknown type %d!\n", row.type);
+            break;
+        }
     }
     settings_write_to_disk(key_file.get(), OPTAD_CONF_PATH);
 }
 
-void notify_param_changed(const param_row &row)
+// The value the listeners hear, an int32 or a bytestring, owned by the
+// caller: a listener that sinks and drops it cannot free it under the next
+// one.
+GVariant *listener_value(const param_row &row)
 {
-    const size_t count = listener_count.load(std::memory_order_acquire);
-    if (count == 0)
-        return;
     GVariant *value = nullptr;
     if (row.type == PARAM_TYPE_INT)
         value = g_variant_new_int32(row.value.num);
     else if (row.type == PARAM_TYPE_STRING && row.value.str != nullptr)
         value = g_variant_new_bytestring(row.value.str);
     OPTAD_FATAL_ASSERT("notify_param_changed", value != NULL);
-    // Own the value for the whole round, so that a listener which sinks and
-    // drops it cannot free it under the next one.
-    g_variant_ref_sink(value);
+    return g_variant_ref_sink(value);
+}
+
+void call_listeners(const param_row &row, GVariant *value)
+{
     // A listener registered meanwhile hears from the next change on.
+    const size_t count = listener_count.load(std::memory_order_acquire);
     for (size_t i = 0; i < count; ++i)
         listeners[i].load(std::memory_order_relaxed)(row.id, row.name, value);
+}
+
+void notify_param_changed(const param_row &row)
+{
+    if (listener_count.load(std::memory_order_acquire) == 0)
+        return;
+    GVariant *value = listener_value(row);
+    call_listeners(row, value);
     g_variant_unref(value);
+}
+
+// The open batch (ParamBatch), guarded by the table's lock: the parameters
+// changed in it, each once in the order of its first change (for the file),
+// and every announcement with the value it carried when it was made.
+struct Announcement {
+    int id;
+    GVariant *value;  // owned
+};
+struct OpenBatch {
+    int depth = 0;
+    bool changed[PARAM_COUNT] = {};
+    int changed_ids[PARAM_COUNT] = {};
+    size_t changed_count = 0;
+    std::vector<Announcement> announcements;
+};
+OpenBatch open_batch;
+
+// A new value is stored: it is written and announced now, or at the end of
+// the open batch.
+void param_changed(const param_row &row)
+{
+    if (open_batch.depth == 0) {
+        save_param_to_file(&row.id, 1);
+        notify_param_changed(row);
+        return;
+    }
+    if (!open_batch.changed[row.id]) {
+        open_batch.changed[row.id] = true;
+        open_batch.changed_ids[open_batch.changed_count++] = row.id;
+    }
+    open_batch.announcements.push_back({row.id, listener_value(row)});
 }
 
 }  // namespace
@@ -227,6 +284,30 @@ void notify_param_changed(const param_row &row)
 std::recursive_mutex &param_table_mutex()
 {
     return table_mutex;
+}
+
+ParamBatch::ParamBatch()
+{
+    ++open_batch.depth;
+}
+
+ParamBatch::~ParamBatch()
+{
+    if (--open_batch.depth > 0)
+        return;
+    // The batch is closed before anything is written or announced: a
+    // listener that sets a parameter in turn makes a single set.
+    if (open_batch.changed_count > 0)
+        save_param_to_file(open_batch.changed_ids, open_batch.changed_count);
+    for (size_t i = 0; i < open_batch.changed_count; ++i)
+        open_batch.changed[open_batch.changed_ids[i]] = false;
+    open_batch.changed_count = 0;
+    std::vector<Announcement> announcements;
+    announcements.swap(open_batch.announcements);
+    for (const Announcement &a : announcements) {
+        call_listeners(param_map[a.id], a.value);
+        g_variant_unref(a.value);
+    }
 }
 
 void param_init()
@@ -324,8 +405,7 @@ int param_set_int_value(int id, int value)
     row.value.num = value;
     // A failure to write the file is logged there; the new value stays in
     // force and is announced all the same.
-    save_param_to_file(id);
-    notify_param_changed(row);
+    param_changed(row);
     return PARAM_SET_CHANGED;
 }
 
@@ -349,8 +429,7 @@ int param_set_string_value(int id, const char *value)
     char *copy = g_strdup(value);
     g_free(row.value.str);
     row.value.str = copy;
-    save_param_to_file(id);
-    notify_param_changed(row);
+    param_changed(row);
     return PARAM_SET_CHANGED;
 }
 
@@ -402,6 +481,18 @@ int param_get_id(const char *name)
             return row.id;
     }
     return -1;
+}
+
+void param_announce(int id)
+{
+    ParamLock lock;
+    if (!id_exists(id, "param_announce"))
+        return;
+    const param_row &row = param_map[id];
+    if (open_batch.depth > 0)
+        open_batch.announcements.push_back({row.id, listener_value(row)});
+    else
+        notify_param_changed(row);
 }
 
 void param_register_changed_cb(param_changed_cb cb)
@@ -478,6 +569,9 @@ void param_reset_for_tests()
     }
     listener_count.store(0, std::memory_order_release);
     remembered_max_exposure_time = REMEMBERED_MAX_EXPOSURE_INITIAL;
+    for (const Announcement &a : open_batch.announcements)
+        g_variant_unref(a.value);
+    open_batch = OpenBatch{};
 }
 
 }  // namespace optad

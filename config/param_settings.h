@@ -11,7 +11,8 @@
 // A string value is borrowed from the table: a caller that uses it while
 // another thread may change that parameter holds a ParamLock around the use.
 // Listeners run synchronously in the thread that made the change, after the
-// file has been written, with the lock held. The lock is never held while
+// file has been written, with the lock held. Several sets made as one
+// (ParamBatch) write the file once and announce their changes at its end. The lock is never held while
 // waiting for the module, a peer or a timer; it may be taken while holding
 // nothing or only other ParamLocks, and the small private locks of the
 // clients and the job-list mutex may be taken under it, never the other way
@@ -40,6 +41,27 @@ public:
 
 private:
     std::lock_guard<std::recursive_mutex> guard_;
+};
+
+// Several sets made as one change of the configuration, on the thread that
+// creates it. While it lives, the table's lock is held, so no other thread
+// sees or writes a half-applied batch, and a setter stores its value but
+// leaves the file and the listeners for the end: the end writes the file
+// once with every parameter that changed (the same file that one write per
+// change would have left) and then calls the listeners with each change in
+// the order made, each with the value it carried. A crash before the end
+// leaves the file as it was. Batches nest; the outermost one ends them all.
+// It holds the lock while it writes the file, and must not be kept open
+// while waiting for anything else.
+class ParamBatch {
+public:
+    ParamBatch();
+    ~ParamBatch();
+    ParamBatch(const ParamBatch &) = delete;
+    ParamBatch &operator=(const ParamBatch &) = delete;
+
+private:
+    ParamLock lock_;
 };
 
 // Parameter types, as param_get_type() reports them.
@@ -148,6 +170,12 @@ const char *param_get_name(int id);
 // The identifier of the parameter with exactly this (case-sensitive) name;
 // -1 if none.
 int param_get_id(const char *name);
+
+// Calls the listeners with the parameter's current value as a change would
+// (at the end of an open batch, in its place among the changes), without
+// writing the file: for a caller that gave a value in another form than the
+// one stored, and must learn the stored form although nothing changed.
+void param_announce(int id);
 
 // Appends a change listener; listeners are called in registration order and
 // never removed.

@@ -12,6 +12,7 @@
 #include "params/status_monitor.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/log_format.h"
 
 #include <cstring>
 
@@ -77,7 +78,7 @@ void clear_link_buffers()
 // failure concerns (or leads to) a safe-mode boot.
 struct PowerUpTexts {
     const char *gave_up;
-    const char *retry;
+    LogFormat<int> retry;  // the retry number
 };
 constexpr PowerUpTexts POWER_UP_PLAIN = {
     "ERROR:optad:main_loop:JT_POWER_UP_SEQ - IMC startup sequence failed even after 5 retries!\n",
@@ -170,7 +171,7 @@ void jt_power_up_seq()
             log_write(LOG_ERR, "%s", texts->gave_up);
             return;
         }
-        log_write(LOG_ERR, texts->retry, ds.power_up_retry_count);
+        log_line(LOG_ERR, texts->retry, ds.power_up_retry_count);
         daemon_ops.shutdown(ds.imc_restart, 0);
         clock_sleep_us(RESTART_PAUSE_US);
     }

@@ -26,9 +26,10 @@
 // - The parameter table has its own recursive lock (ParamLock,
 //   param_settings.h), taken by every get and set. A D-Bus set holds it while
 //   it validates, stores, writes the configuration file and announces the
-//   change, and queues its job under it; the main loop holds it while an
-//   encoder reads the values it builds a frame from, never while it talks
-//   to the IMC.
+//   change, and queues its job under it; a SetProperties holds it across
+//   all its entries and their one write of the file (ParamBatch). The main
+//   loop holds it while an encoder reads the values it builds a frame from,
+//   never while it talks to the IMC.
 // - The daemon state, its flags and counters, the job records, scam_sts and
 //   the link buffers belong to the main loop's thread alone. What other
 //   threads need of them is published in atomics: the IMC-ready flag and

@@ -415,13 +415,21 @@ GVariant *dbus_set_properties(const char *interface_name, GVariant *properties, 
     // Every entry is tried, also after a failure; the reply carries the
     // first error.
     bool status = true;
-    GVariantIter iter;
-    g_variant_iter_init(&iter, properties);
-    const char *name = nullptr;
-    GVariant *value = nullptr;
-    while (g_variant_iter_next(&iter, "(&sv)", &name, &value)) {
-        status = handle_set_property(name, value, error) && status;
-        g_variant_unref(value);
+    {
+        // The call is one change of the configuration (restoring the
+        // camera's settings sets some 34 values): the file is written to the
+        // flash once, after every entry is stored, and no other thread sees
+        // the entries half applied. The changes are announced after that
+        // write, in the entries' order, and before the reply.
+        ParamBatch batch;
+        GVariantIter iter;
+        g_variant_iter_init(&iter, properties);
+        const char *name = nullptr;
+        GVariant *value = nullptr;
+        while (g_variant_iter_next(&iter, "(&sv)", &name, &value)) {
+            status = handle_set_property(name, value, error) && status;
+            g_variant_unref(value);
+        }
     }
     return g_variant_new("(b)", status ? TRUE : FALSE);
 }

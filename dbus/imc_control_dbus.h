@@ -8,7 +8,8 @@
 // of an exposed parameter, from whatever thread, is announced with
 // PropertiesChanged. Methods: SetPower (the power budget service grants
 // power), GetRanges (advisory ranges) and SetProperties (several writes in
-// one call).
+// one call, made as one change: the configuration file is written once and
+// the changes are announced after it, in the entries' order).
 //
 // Runs on the D-Bus listener thread's main loop, except the change listener
 // and emit_properties_changed(), which run in the thread that changed a

@@ -3,7 +3,6 @@
 #include "config/param_settings.h"
 #include "daemon/job_queue.h"
 #include "daemon/jobs.h"
-#include "dbus/imc_control_dbus.h"
 #include "dbus/legacy_generator.h"
 #include "dbus/property_error.h"
 #include "params/limits.h"
@@ -239,7 +238,7 @@ bool handle_w0(const property_handler_row &, const int *, const char *sval, int 
     } else if (std::strcmp(normalised, sval) != 0) {
         // Nothing changed, but the caller's text differs from the stored
         // form: tell it what is stored.
-        emit_properties_changed(param_get_name(PARAM_FOCUS_W0), g_variant_new_bytestring(normalised));
+        param_announce(PARAM_FOCUS_W0);
     }
     return true;
 }

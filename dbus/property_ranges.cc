@@ -5,6 +5,7 @@
 
 #include <gio/gio.h>
 
+#include <cstdarg>
 #include <cstddef>
 
 namespace optad {
@@ -106,9 +107,14 @@ const range_row &find_range(int id)
 }
 
 // Records the first error of the call; every failure is logged.
-void range_error(GError **error, const char *fmt, const char *name)
+void range_error(GError **error, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+
+void range_error(GError **error, const char *fmt, ...)
 {
-    g_autofree char *text = g_strdup_printf(fmt, name);
+    va_list args;
+    va_start(args, fmt);
+    g_autofree char *text = g_strdup_vprintf(fmt, args);
+    va_end(args);
     // One refusal, one log line, whatever the caller put in the name.
     g_autofree char *shown = g_strescape(text, nullptr);
     OPTAD_LOG_WARNING("%.512s\n", shown);

@@ -8,6 +8,7 @@
 #include "imc/status_block.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/log_format.h"
 #include "platform/paths.h"
 #include "platform/pinio.h"
 #include "platform/read_up_to.h"
@@ -18,12 +19,13 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
 
 namespace optad {
 
@@ -63,31 +65,6 @@ struct banner_line {
     int stars = 0;
     const char *text = nullptr;
 };
-
-// Every text line of a banner gets the same arguments; at most one line of
-// each banner has conversions. Banners at debug level are written only
-// while the verbose flag is set.
-void write_banner(int priority, const banner_line *lines, ...)
-{
-    static const char STARS[] = "********************************************************************************";
-    if (priority == LOG_DEBUG && !log_verbose())
-        return;
-    va_list args;
-    va_start(args, lines);
-    for (const banner_line *l = lines; l->stars != 0 || l->text != nullptr; ++l) {
-        if (l->stars != 0) {
-            log_write(priority, "/%.*s/\n", l->stars, STARS);
-            continue;
-        }
-        char text[160];
-        va_list copy;
-        va_copy(copy, args);
-        std::vsnprintf(text, sizeof text, l->text, copy);
-        va_end(copy);
-        log_write(priority, "%s", text);
-    }
-    va_end(args);
-}
 
 constexpr banner_line FILE_REVISION_BANNER[] = {
     {76}, {0, "/* optad:firmware - Get IMC firmware revision from firmware file at NWC side */\n"}, {76}, {}};
@@ -192,6 +169,36 @@ constexpr banner_line STEP_12[] = {
     {},
 };
 constexpr int STEP_COMPLETE = 12;
+
+template <const auto &Lines, size_t I, typename... Args>
+void write_banner_line(int priority, Args... args)
+{
+    static constexpr char STARS[] = "********************************************************************************";
+    constexpr banner_line line = Lines[I];
+    static_assert(line.stars < static_cast<int>(sizeof STARS));
+    if constexpr (line.stars != 0)
+        log_write(priority, "/%.*s/\n", line.stars, STARS);
+    else if constexpr (format_takes<>(line.text))
+        log_line(priority, LogFormat<>(line.text));
+    else
+        log_line(priority, LogFormat<Args...>(line.text), args...);
+}
+
+// Writes the banner Lines with the arguments its text lines take: each
+// text line takes either none of them or all, in order (checked when the
+// call is compiled). Banners at debug level are written only while the
+// verbose flag is set.
+template <const auto &Lines, typename... Args>
+void write_banner(int priority, Args... args)
+{
+    constexpr banner_line end = Lines[std::size(Lines) - 1];
+    static_assert(end.stars == 0 && end.text == nullptr, "a banner ends with an empty line");
+    if (priority == LOG_DEBUG && !log_verbose())
+        return;
+    [&]<size_t... I>(std::index_sequence<I...>) {
+        (write_banner_line<Lines, I>(priority, args...), ...);
+    }(std::make_index_sequence<std::size(Lines) - 1>());
+}
 
 // ---- the image file ----
 
@@ -309,7 +316,7 @@ int wait_for_fwup_cmplt()
         if (poll < FWUP_CMPLT_POLLS)
             clock_sleep_us(FWUP_CMPLT_POLL_US);
     }
-    write_banner(LOG_WARNING, FWUP_CMPLT_TIMEOUT, STEP_COMPLETE, FWUP_CMPLT_TIMEOUT_MIN);
+    write_banner<FWUP_CMPLT_TIMEOUT>(LOG_WARNING, STEP_COMPLETE, FWUP_CMPLT_TIMEOUT_MIN);
     return -1;
 }
 
@@ -337,7 +344,7 @@ int image_size(int fd)
 
 int get_firmware_file_revision()
 {
-    write_banner(LOG_DEBUG, FILE_REVISION_BANNER);
+    write_banner<FILE_REVISION_BANNER>(LOG_DEBUG);
     FirmwareFile file;
     if (file.open() != 0)
         return -1;
@@ -356,7 +363,7 @@ int get_firmware_file_revision()
 
 int get_imc_firmware_revision()
 {
-    write_banner(LOG_DEBUG, IMC_REVISION_BANNER);
+    write_banner<IMC_REVISION_BANNER>(LOG_DEBUG);
     if (buffer_send_camera_status_cmd(START_ANSWER_REQ_TIMEOUT_US) != 0)
         return -1;
     // The decoder fetches a fresh reply of its own and reads the revision
@@ -377,21 +384,21 @@ int check_firmware_version()
     if (imc_revision < 0)
         return -1;
     if (imc_revision == file_revision) {
-        write_banner(LOG_DEBUG, EQUAL_BANNER);
+        write_banner<EQUAL_BANNER>(LOG_DEBUG);
         return -2;
     }
     if (imc_revision < file_revision) {
-        write_banner(LOG_DEBUG, UPGRADE_BANNER);
+        write_banner<UPGRADE_BANNER>(LOG_DEBUG);
         return 0;
     }
-    write_banner(LOG_DEBUG, DOWNGRADE_BANNER);
+    write_banner<DOWNGRADE_BANNER>(LOG_DEBUG);
     return 1;
 }
 
 int firmware_upgrade()
 {
     // Step 0: the image.
-    write_banner(LOG_DEBUG, STEP_0, FIRMWARE_FILE_PATH);
+    write_banner<STEP_0>(LOG_DEBUG, FIRMWARE_FILE_PATH);
     FirmwareFile file;
     if (file.open() != 0)
         return -1;
@@ -400,13 +407,13 @@ int firmware_upgrade()
         return size;
 
     // Steps 1-2: the IMC enters its version-up mode.
-    write_banner(LOG_DEBUG, STEP_1_2);
+    write_banner<STEP_1_2>(LOG_DEBUG);
     int result = firmware_version_up_start(static_cast<uint32_t>(size));
     if (result < 0)
         return result;
 
     // Step 3: its answer.
-    write_banner(LOG_DEBUG, STEP_3);
+    write_banner<STEP_3>(LOG_DEBUG);
     result = buffer_send_camera_status_cmd(START_ANSWER_REQ_TIMEOUT_US);
     if (result < 0)
         return result;
@@ -414,38 +421,38 @@ int firmware_upgrade()
     const uint8_t start_answer = recv_buf[STS_FWUP_START_ANSWER];
     OPTAD_LOG_DEBUG("DEBUG:optad:firmware - recv_buf[0x1a]==%02x\n", start_answer);
     if (start_answer != 0x01) {
-        write_banner(LOG_WARNING, STEP_4_NG, start_answer);
+        write_banner<STEP_4_NG>(LOG_WARNING, start_answer);
         return result;
     }
-    write_banner(LOG_DEBUG, STEP_5);
+    write_banner<STEP_5>(LOG_DEBUG);
 
     // Steps 6-7: the whole image, then the IMC's answer about the write-in.
     result = spi_send_firmware_file(file.fd(), size);
     if (result < 0)
         return result;
-    write_banner(LOG_DEBUG, STEP_6_7);
+    write_banner<STEP_6_7>(LOG_DEBUG);
     result = buffer_send_camera_status_cmd(WRITE_ANSWER_REQ_TIMEOUT_US);
     if (result < 0)
         return result;
     const uint8_t write_answer = recv_buf[STS_FWUP_WRITE_ANSWER];
     OPTAD_LOG_DEBUG("DEBUG:optad:firmware - recv_buf[0x1b]==%02x\n", write_answer);
     if (write_answer == 0x00) {
-        write_banner(LOG_WARNING, STEP_8_WAIT_TIMEOUT);
+        write_banner<STEP_8_WAIT_TIMEOUT>(LOG_WARNING);
         clock_sleep_us(WAIT_TIMEOUT_PAUSE_US);
         return result;
     }
     if (write_answer != 0x01) {
-        write_banner(LOG_WARNING, STEP_8_NG, write_answer);
+        write_banner<STEP_8_NG>(LOG_WARNING, write_answer);
         return result;
     }
 
     // Steps 9-11: the IMC writes the image into its flash.
-    write_banner(LOG_DEBUG, STEP_9);
+    write_banner<STEP_9>(LOG_DEBUG);
     if (wait_for_fwup_cmplt() != 0)
         return -1;
 
     // Step 12.
-    write_banner(LOG_DEBUG, STEP_12, STEP_COMPLETE);
+    write_banner<STEP_12>(LOG_DEBUG, STEP_COMPLETE);
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include "params/status_check.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/log_format.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,8 +31,12 @@ constexpr int64_t CAPTURE_MODE_SETTLE_US = 2'000'000;
 // recv_buf[0x12-13-15]=..-..-..").
 enum class Layout : uint8_t { PAIRS, GROUPED };
 
+// Up to three offsets: six bytes. A format shows as many as it names (the
+// capture mode's confirmation shows only the saved pair).
+constexpr size_t LINE_VALUES_MAX = 6;
+
 struct LogLine {
-    const char *format;
+    LogFormatUpTo<unsigned, LINE_VALUES_MAX> format;  // no text: no line
     uint8_t offsets[3];
     uint8_t count;
     Layout layout;
@@ -125,7 +130,7 @@ bool protector_confirmed()
 // compare it on their own: the encoders write the same expected byte, so a
 // match confirms every one of them that is pending, at the same poll.
 // Jobs 34 and 47 have nothing to confirm (send_param leaves them idle).
-const ConfirmRow confirm_rows[] = {
+constexpr ConfirmRow confirm_rows[] = {
     {12, {0x40}, 1, 0xFF,
      {{CONFIRMED("Exposure change: scam_sts[0x40]=0x%02X, recv_buf[0x40]=0x%02X\n"), ONE(0x40)}},
      {{UNCONFIRMED("Exposure: scam_sts[0x40]=0x%02X, recv_buf[0x40]=0x%02X\n"), ONE(0x40)}}, nullptr},
@@ -293,14 +298,25 @@ bool matches(const ConfirmRow &row, const uint8_t *recv)
     return true;
 }
 
+// A line shows no more bytes than its offsets give.
+consteval bool lines_fit_their_offsets()
+{
+    for (const ConfirmRow &row : confirm_rows) {
+        for (const LogLine &line : {row.confirmed[0], row.confirmed[1], row.unconfirmed[0], row.unconfirmed[1]}) {
+            if (line.format.count() > 2 * line.count)
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(lines_fit_their_offsets());
+
 void log_lines(const LogLine (&lines)[2], const uint8_t *recv)
 {
     for (const LogLine &line : lines) {
-        if (line.format == nullptr)
+        if (line.format.text() == nullptr)
             return;
-        // Up to three offsets: six bytes. A format takes as many as it names;
-        // the rest are passed and not used.
-        unsigned v[6] = {};
+        unsigned v[LINE_VALUES_MAX] = {};
         for (size_t i = 0; i < line.count; i++) {
             uint8_t off = line.offsets[i];
             if (line.layout == Layout::PAIRS) {
@@ -311,11 +327,7 @@ void log_lines(const LogLine (&lines)[2], const uint8_t *recv)
                 v[line.count + i] = recv[off];
             }
         }
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#pragma GCC diagnostic ignored "-Wformat-extra-args"
-        log_write(LOG_DEBUG, line.format, v[0], v[1], v[2], v[3], v[4], v[5]);
-#pragma GCC diagnostic pop
+        log_line(LOG_DEBUG, line.format, v);
     }
 }
 

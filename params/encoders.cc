@@ -14,11 +14,13 @@
 #include "params/sdl.h"
 #include "params/status_monitor.h"
 #include "platform/log.h"
+#include "platform/log_format.h"
 #include "video/morvel6.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <variant>
 
 namespace optad {
 
@@ -57,17 +59,31 @@ using value_rule = int (*)(encoding &e);
 // Runs after the frame is complete (checksum done).
 using follow_up = void (*)(const encoding &e);
 
-// The arguments of an encoder's "Going to send" line.
-enum class line_args {
-    none,            // no line
-    byte,            // value byte 0
-    byte_text,       // value byte 0, the string
-    two_bytes,       // value bytes 0, 1
-    two_bytes_text,  // value bytes 0, 1, the string
-    four_bytes,      // value bytes 0 to 3
-    byte_number,     // value byte 0, the number
-    bytes_1_2,       // value bytes 1, 2
+// An encoder's "Going to send" line, by what it shows.
+struct no_line {};
+struct byte_line {  // value byte 0
+    LogFormat<unsigned> format;
 };
+struct byte_text_line {  // value byte 0, the string
+    LogFormat<unsigned, const char *> format;
+};
+struct two_bytes_line {  // value bytes 0, 1
+    LogFormat<unsigned, unsigned> format;
+};
+struct two_bytes_text_line {  // value bytes 0, 1, the string
+    LogFormat<unsigned, unsigned, const char *> format;
+};
+struct four_bytes_line {  // value bytes 0 to 3
+    LogFormat<unsigned, unsigned, unsigned, unsigned> format;
+};
+struct byte_number_line {  // value byte 0, the number
+    LogFormat<unsigned, int> format;
+};
+struct bytes_1_2_line {  // value bytes 1, 2
+    LogFormat<unsigned, unsigned> format;
+};
+using going_to_send_line = std::variant<no_line, byte_line, byte_text_line, two_bytes_line, two_bytes_text_line,
+                                        four_bytes_line, byte_number_line, bytes_1_2_line>;
 
 struct encoder {
     int job;
@@ -79,8 +95,7 @@ struct encoder {
     int logged_as;         // the parameter the send step names
     value_rule rule;
     follow_up after;       // nullptr: none
-    const char *going_to_send;
-    line_args args;
+    going_to_send_line going_to_send;
     const char *checksum_message;
 };
 
@@ -109,21 +124,25 @@ bool is_60hz()
 
 // ---- string parameters ----
 
-// What a string outside the table does.
-enum class unknown_string {
-    substitute,  // send the default byte(s), log the message with the default byte
-    silent,      // send the default byte(s), log nothing
-    abort_plain, // no frame, log the message
-    abort_text,  // no frame, log the message with the string
+// What a string outside the table does, with the message it logs.
+struct substitute {  // send the default byte(s); the message shows the first
+    LogFormat<unsigned> message;
 };
+struct silent {};  // send the default byte(s), log nothing
+struct refuse {    // no frame
+    LogFormat<> message;
+};
+struct refuse_naming {  // no frame; the message shows the string
+    LogFormat<const char *> message;
+};
+using unknown_string = std::variant<substitute, silent, refuse, refuse_naming>;
 
 struct string_rule {
     int param;
     const string_code_table &codes;
-    unknown_string unknown;
     uint8_t default0;
     uint8_t default1;
-    const char *message;
+    unknown_string unknown;
 };
 
 int encode_string(encoding &e, const string_rule &r)
@@ -135,19 +154,16 @@ int encode_string(encoding &e, const string_rule &r)
         e.value[1] = row->byte1;
         return 0;
     }
-    switch (r.unknown) {
-    case unknown_string::substitute:
-        log_write(LOG_ERR, r.message, r.default0);
-        break;
-    case unknown_string::silent:
-        break;
-    case unknown_string::abort_plain:
-        log_write(LOG_ERR, "%s", r.message);
-        return -1;
-    case unknown_string::abort_text:
-        log_write(LOG_ERR, r.message, shown(value));
+    if (const refuse *a = std::get_if<refuse>(&r.unknown)) {
+        log_line(LOG_ERR, a->message);
         return -1;
     }
+    if (const refuse_naming *a = std::get_if<refuse_naming>(&r.unknown)) {
+        log_line(LOG_ERR, a->message, shown(value));
+        return -1;
+    }
+    if (const substitute *a = std::get_if<substitute>(&r.unknown))
+        log_line(LOG_ERR, a->message, r.default0);
     e.value[0] = r.default0;
     e.value[1] = r.default1;
     return 0;
@@ -160,37 +176,37 @@ int by_string(encoding &e)
 }
 
 constexpr string_rule metering_rule = {
-    PARAM_EXPOSURE_WINDOW, metering_codes, unknown_string::substitute, 0, 0,
-    "ERROR:optad:main_loop:metering - Received an invalid parameter. Using the default mode center=0x%02X\n"};
+    PARAM_EXPOSURE_WINDOW, metering_codes, 0, 0,
+    substitute{"ERROR:optad:main_loop:metering - Received an invalid parameter. Using the default mode center=0x%02X\n"}};
 constexpr string_rule white_balance_rule = {
-    PARAM_WHITE_BALANCE, white_balance_codes, unknown_string::substitute, 0, 0,
-    "ERROR:optad:main_loop:wb_mode - Received an invalid parameter. Using the default mode auto=0x%02X\n"};
+    PARAM_WHITE_BALANCE, white_balance_codes, 0, 0,
+    substitute{"ERROR:optad:main_loop:wb_mode - Received an invalid parameter. Using the default mode auto=0x%02X\n"}};
 constexpr string_rule white_balance_manual_rule = {
-    PARAM_WHITE_BALANCE_MANUAL, white_balance_manual_codes, unknown_string::abort_plain, 0, 0,
-    "ERROR:optad:main_loop:wb_man - Received an invalid parameter. Aborting...\n"};
+    PARAM_WHITE_BALANCE_MANUAL, white_balance_manual_codes, 0, 0,
+    refuse{"ERROR:optad:main_loop:wb_man - Received an invalid parameter. Aborting...\n"}};
 constexpr string_rule focus_drive_rule = {
-    PARAM_FOCUS_DRIVE, focus_drive_codes, unknown_string::abort_text, 0, 0,
-    "ERROR:optad:main_loop:focusdrive - Invalid step value:%s\n"};
+    PARAM_FOCUS_DRIVE, focus_drive_codes, 0, 0,
+    refuse_naming{"ERROR:optad:main_loop:focusdrive - Invalid step value:%s\n"}};
 constexpr string_rule stabilizer_rule = {
-    PARAM_STABILIZER, stabilizer_codes, unknown_string::substitute, 0, 0,
-    "ERROR:optad:main_loop:d/n - Received an invalid parameter. Using the default mode off=0x%02X\n"};
+    PARAM_STABILIZER, stabilizer_codes, 0, 0,
+    substitute{"ERROR:optad:main_loop:d/n - Received an invalid parameter. Using the default mode off=0x%02X\n"}};
 constexpr string_rule auto_day_night_rule = {
-    PARAM_IR_CUT_FILTER, auto_day_night_codes, unknown_string::substitute, 0, 0,
-    "ERROR:optad:main_loop:auto_d/n - Received an invalid parameter. Using the default mode manual=0x%02X\n"};
+    PARAM_IR_CUT_FILTER, auto_day_night_codes, 0, 0,
+    substitute{"ERROR:optad:main_loop:auto_d/n - Received an invalid parameter. Using the default mode manual=0x%02X\n"}};
 constexpr string_rule ir_focus_rule = {
-    PARAM_FOCUS_TRACE_CURVE, ir_focus_codes, unknown_string::substitute, 0, 0,
-    "ERROR:optad:main_loop:d/n - Received an invalid parameter. Using the default mode disable=0x%02X\n"};
+    PARAM_FOCUS_TRACE_CURVE, ir_focus_codes, 0, 0,
+    substitute{"ERROR:optad:main_loop:d/n - Received an invalid parameter. Using the default mode disable=0x%02X\n"}};
 constexpr string_rule wdr_mode_rule = {
-    PARAM_DYNAMIC_CONTRAST_ENABLED, wdr_mode_codes, unknown_string::substitute, 0, 0,
-    "ERROR:optad:main_loop:set_wdr_mode - Received an invalid parameter. Using the default mode off=0x%02X\n"};
+    PARAM_DYNAMIC_CONTRAST_ENABLED, wdr_mode_codes, 0, 0,
+    substitute{"ERROR:optad:main_loop:set_wdr_mode - Received an invalid parameter. Using the default mode off=0x%02X\n"}};
 constexpr string_rule sunlight_rule = {
-    PARAM_SENSOR_PROTECTOR, sunlight_codes, unknown_string::abort_text, 0, 0,
-    "ERROR:optad:main_loop:sunlight - Invalid command string:%s\n"};
+    PARAM_SENSOR_PROTECTOR, sunlight_codes, 0, 0,
+    refuse_naming{"ERROR:optad:main_loop:sunlight - Invalid command string:%s\n"}};
 // Anything but "yes" switches the correction off.
 constexpr string_rule vignetting_rule = {
-    PARAM_VIGNETTING_CORRECTION, lens_correction_codes, unknown_string::silent, 1, 0, nullptr};
+    PARAM_VIGNETTING_CORRECTION, lens_correction_codes, 1, 0, silent{}};
 constexpr string_rule aberration_rule = {
-    PARAM_ABERRATION_CORRECTION, lens_correction_codes, unknown_string::silent, 1, 0, nullptr};
+    PARAM_ABERRATION_CORRECTION, lens_correction_codes, 1, 0, silent{}};
 
 // The IR focus correction is reported with the wavelength code in the high
 // nibble.
@@ -583,125 +599,123 @@ int day_night_time(encoding &e)
 constexpr encoder encoders[] = {
     // job, group, item, N, expect count, expect offsets, logged as,
     // value rule, follow-up,
-    // "Going to send" line, its arguments,
+    // "Going to send" line (by the values it shows),
     // checksum message
     {JOB_EXP_MODE, GROUP_EXPOSURE, 0x00, 1, 1, {STS_EXPOSURE_MODE}, PARAM_EXPOSURE,
      exposure_mode, exposure_changed,
-     "DEBUG:optad:main_loop:exp_mode - Going to send Exposure Mode=0x%02X and string=%s\n", line_args::byte_text,
+     byte_text_line{"DEBUG:optad:main_loop:exp_mode - Going to send Exposure Mode=0x%02X and string=%s\n"},
      "ERROR:optad:main_loop:exp_mode - Invalid checksum\n"},
     {JOB_EXP_COMP, GROUP_EXPOSURE, 0x01, 1, 1, {STS_EXPOSURE_COMP}, PARAM_BRIGHTNESS,
      exposure_compensation, nullptr,
-     "DEBUG:optad:main_loop:exp_comp - Going to send Exposure Compensation=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:exp_comp - Going to send Exposure Compensation=0x%02X\n"},
      "ERROR:optad:main_loop:exp_comp - Invalid checksum\n"},
     {JOB_DIAPHRAGM, GROUP_EXPOSURE, 0x02, 1, 1, {STS_IRIS_SETTING}, PARAM_IRIS,
      diaphragm, nullptr,
-     "DEBUG:optad:main_loop:diaphragm - Going to send Diaphragm=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:diaphragm - Going to send Diaphragm=0x%02X\n"},
      "ERROR:optad:main_loop:diaphragm - Invalid checksum\n"},
     {JOB_SHUTTER, GROUP_EXPOSURE, 0x03, 1, 1, {STS_SHUTTER_SETTING}, PARAM_SHUTTER,
      shutter, nullptr,
-     "DEBUG:optad:main_loop:shutter - Going to send Shutter Speed=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:shutter - Going to send Shutter Speed=0x%02X\n"},
      "ERROR:optad:main_loop:shutter - Invalid checksum\n"},
     {JOB_GAIN, GROUP_EXPOSURE, 0x04, 1, 1, {STS_GAIN_SETTING}, PARAM_GAIN,
      gain, nullptr,
-     "DEBUG:optad:main_loop:gain - Going to send Gain=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:gain - Going to send Gain=0x%02X\n"},
      "ERROR:optad:main_loop:gain - Invalid checksum\n"},
     {JOB_SLOW_SHUTTER, GROUP_EXPOSURE, 0x05, 1, 1, {STS_SLOW_SHUTTER}, PARAM_MAX_EXPOSURE_TIME,
      slow_shutter<SLOW_SHUTTER_ANY>, remember_max_exposure,
-     "DEBUG:optad:main_loop:slow_shutter - Going to send Slow Shutter=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:slow_shutter - Going to send Slow Shutter=0x%02X\n"},
      "ERROR:optad:main_loop:slow_shutter - Invalid checksum\n"},
     {JOB_SLOW_SHUTTER_50HZ, GROUP_EXPOSURE, 0x0A, 1, 1, {STS_SLOW_SHUTTER}, PARAM_MAX_EXPOSURE_TIME,
      slow_shutter<SLOW_SHUTTER_50HZ>, remember_max_exposure,
-     "DEBUG:optad:main_loop:slow_shutter - Going to send Slow Shutter 50Hz=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:slow_shutter - Going to send Slow Shutter 50Hz=0x%02X\n"},
      "ERROR:optad:main_loop:slow_shutter_50hz - Invalid checksum\n"},
     {JOB_SLOW_SHUTTER_60HZ, GROUP_EXPOSURE, 0x0B, 1, 1, {STS_SLOW_SHUTTER}, PARAM_MAX_EXPOSURE_TIME,
      slow_shutter<SLOW_SHUTTER_60HZ>, remember_max_exposure,
-     "DEBUG:optad:main_loop:slow_shutter - Going to send Slow Shutter 60Hz=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:slow_shutter - Going to send Slow Shutter 60Hz=0x%02X\n"},
      "ERROR:optad:main_loop:slow_shutter_60hz - Invalid checksum\n"},
     {JOB_METERING, GROUP_EXPOSURE, 0x06, 1, 1, {STS_METERING_MODE}, PARAM_EXPOSURE_WINDOW,
      by_string<metering_rule>, nullptr,
-     "DEBUG:optad:main_loop:metering - Going to send Metering Mode=0x%02X and string=%s\n", line_args::byte_text,
+     byte_text_line{"DEBUG:optad:main_loop:metering - Going to send Metering Mode=0x%02X and string=%s\n"},
      "ERROR:optad:main_loop:metering - Invalid checksum\n"},
     {JOB_EXPOSURE_WINDOW_POSITION, GROUP_EXPOSURE, 0x11, 2, 2, {STS_EXPOSURE_WINDOW_X, STS_EXPOSURE_WINDOW_Y},
      PARAM_CUSTOM_EXPOSURE_WINDOW_TOP,
      exposure_window_position, nullptr,
-     "DEBUG:optad:main_loop:exposure_window_position - Going to send Exposure Window Position=0x%02X,0x%02X\n",
-     line_args::two_bytes,
+     two_bytes_line{"DEBUG:optad:main_loop:exposure_window_position - Going to send Exposure Window Position=0x%02X,0x%02X\n"},
      "ERROR:optad:main_loop:exposure_window_position - Invalid checksum\n"},
     {JOB_EXPOSURE_WINDOW_SIZE, GROUP_EXPOSURE, 0x12, 2, 2,
      {STS_EXPOSURE_WINDOW_WIDTH, STS_EXPOSURE_WINDOW_HEIGHT}, PARAM_CUSTOM_EXPOSURE_WINDOW_RIGHT,
      exposure_window_size, nullptr,
-     "DEBUG:optad:main_loop:exposure_window_size - Going to send Focus Window size=0x%02X,0x%02X\n",
-     line_args::two_bytes,
+     two_bytes_line{"DEBUG:optad:main_loop:exposure_window_size - Going to send Focus Window size=0x%02X,0x%02X\n"},
      "ERROR:optad:main_loop:exposure_window_size - Invalid checksum\n"},
     {JOB_AGC, GROUP_EXPOSURE, 0x07, 1, 1, {STS_AGC_LIMIT}, PARAM_MAX_GAIN,
      agc, nullptr,
-     "DEBUG:optad:main_loop:AGC - Going to send AGC Limit=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:AGC - Going to send AGC Limit=0x%02X\n"},
      "ERROR:optad:main_loop:AGC - Invalid checksum\n"},
     {JOB_WB_MODE, GROUP_WHITE_BALANCE, 0x00, 1, 1, {STS_WB_MODE}, PARAM_WHITE_BALANCE,
      by_string<white_balance_rule>, nullptr,
-     "DEBUG:optad:main_loop:wb_mode - Going to send White Balance Mode=0x%02X and string=%s\n", line_args::byte_text,
+     byte_text_line{"DEBUG:optad:main_loop:wb_mode - Going to send White Balance Mode=0x%02X and string=%s\n"},
      "ERROR:optad:main_loop:wb_mode - Invalid checksum\n"},
     {JOB_WB_MAN, GROUP_WHITE_BALANCE, 0x00, 1, 1, {STS_WB_MODE}, PARAM_WHITE_BALANCE_MANUAL,
      by_string<white_balance_manual_rule>, nullptr,
-     "DEBUG:optad:main_loop:wb_man - Going to send White Balance Mode=0x%02X and string=%s\n", line_args::byte_text,
+     byte_text_line{"DEBUG:optad:main_loop:wb_man - Going to send White Balance Mode=0x%02X and string=%s\n"},
      "ERROR:optad:main_loop:wb_man - Invalid checksum\n"},
     {JOB_RB_GAIN, GROUP_WHITE_BALANCE, 0x02, 4, 4,
      {STS_WB_R_GAIN, STS_WB_R_GAIN + 1, STS_WB_B_GAIN, STS_WB_B_GAIN + 1}, PARAM_WHITE_BALANCE_MANUAL_R,
      rb_gain, nullptr,
-     "DEBUG:optad:main_loop:rb_gain - Going to send RGain=0x%02X%02X and BGain=0x%02X%02X\n", line_args::four_bytes,
+     four_bytes_line{"DEBUG:optad:main_loop:rb_gain - Going to send RGain=0x%02X%02X and BGain=0x%02X%02X\n"},
      "ERROR:optad:main_loop:rb_gain - Invalid checksum\n"},
     {JOB_SHARPNESS, GROUP_PICTURE, 0x00, 1, 1, {STS_SHARPNESS}, PARAM_SHARPNESS,
      scaled<PARAM_SHARPNESS, 6, 100>, nullptr,
-     "DEBUG:optad:main_loop:sharpness - Going to send Sharpness=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:sharpness - Going to send Sharpness=0x%02X\n"},
      "ERROR:optad:main_loop:sharpness - Invalid checksum\n"},
     {JOB_NR, GROUP_PICTURE, 0x01, 1, 1, {STS_NOISE_REDUCTION}, PARAM_NOISE_REDUCTION_TUNING,
      scaled<PARAM_NOISE_REDUCTION_TUNING, 1, 50>, nullptr,
-     "DEBUG:optad:main_loop:NR - Going to send Noise Reduction=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:NR - Going to send Noise Reduction=0x%02X\n"},
      "ERROR:optad:main_loop:NR - Invalid checksum\n"},
     {JOB_COLOR_LEVEL, GROUP_PICTURE, 0x03, 1, 1, {STS_COLOUR_LEVEL}, PARAM_COLOR_LEVEL,
      scaled<PARAM_COLOR_LEVEL, 6, 100>, nullptr,
-     "DEBUG:optad:main_loop:color_level - Going to send Color Level=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:color_level - Going to send Color Level=0x%02X\n"},
      "ERROR:optad:main_loop:color_level - Invalid checksum\n"},
     {JOB_RESOLUTION, GROUP_SYSTEM, 0x04, 3, 2, {STS_RESOLUTION, STS_FRAME_RATE}, PARAM_CAPTURE_MODE,
      capture_mode, nullptr,
-     "DEBUG:optad:main_loop:resolution - Going to send Resolution=0x%02X and Frame rate=0x%02X\n", line_args::bytes_1_2,
+     bytes_1_2_line{"DEBUG:optad:main_loop:resolution - Going to send Resolution=0x%02X and Frame rate=0x%02X\n"},
      "ERROR:optad:main_loop:resolution - Invalid checksum\n"},
     {JOB_FOCUS, GROUP_FOCUS, 0x00, 1, 1, {STS_FOCUS_MODE}, PARAM_FOCUS_MODE,
      focus_mode, nullptr,
-     "DEBUG:optad:main_loop:focus - Going to send Focus Mode=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:focus - Going to send Focus Mode=0x%02X\n"},
      "ERROR:optad:main_loop:focus - Invalid checksum\n"},
     {JOB_SET_FOCUS_WINDOW, GROUP_FOCUS, 0x05, 2, 2, {STS_FOCUS_WINDOW_X, STS_FOCUS_WINDOW_Y}, PARAM_FOCUS_W0,
      focus_window_position, nullptr,
-     nullptr, line_args::none,
+     no_line{},
      "ERROR:optad:optad:set_focus_window - Invalid checksum\n"},
     {JOB_SET_FOCUS_WINDOW_SIZE, GROUP_FOCUS, 0x09, 2, 2, {STS_FOCUS_WINDOW_WIDTH, STS_FOCUS_WINDOW_HEIGHT},
      PARAM_FOCUS_W0,
      focus_window_size, nullptr,
-     nullptr, line_args::none,
+     no_line{},
      "ERROR:optad:optad:set_focus_window_size - Invalid checksum\n"},
     {JOB_FOCUSDRIVE, GROUP_FOCUS, 0x06, 2, 0, {}, PARAM_FOCUS_DRIVE,
      focus_drive, nullptr,
-     "DEBUG:optad:main_loop:focus - Going to send Focus Drive=0x%02X0x%02X\n", line_args::two_bytes,
+     two_bytes_line{"DEBUG:optad:main_loop:focus - Going to send Focus Drive=0x%02X0x%02X\n"},
      "ERROR:optad:main_loop:focus - Invalid checksum\n"},
     {JOB_STABILIZER, GROUP_SYSTEM, 0x07, 1, 1, {STS_STABILIZER}, PARAM_STABILIZER,
      by_string<stabilizer_rule>, nullptr,
-     "DEBUG:optad:main_loop:d/n - Going to send Image Stabilizer Mode=0x%02X and string=%s\n", line_args::byte_text,
+     byte_text_line{"DEBUG:optad:main_loop:d/n - Going to send Image Stabilizer Mode=0x%02X and string=%s\n"},
      "ERROR:optad:main_loop:d/n - Invalid checksum\n"},
     {JOB_AUTO_DN, GROUP_DAY_NIGHT, 0x00, 1, 1, {STS_AUTO_DAY_NIGHT}, PARAM_IR_CUT_FILTER,
      by_string<auto_day_night_rule>, nullptr,
-     "DEBUG:optad:main_loop:auto_d/n - Going to send Auto Day Night Mode=0x%02X and string=%s\n", line_args::byte_text,
+     byte_text_line{"DEBUG:optad:main_loop:auto_d/n - Going to send Auto Day Night Mode=0x%02X and string=%s\n"},
      "ERROR:optad:main_loop:auto_d/n - Invalid checksum\n"},
     {JOB_DN, GROUP_DAY_NIGHT, 0x01, 1, 1, {STS_DAY_NIGHT_STATE}, PARAM_IR_CUT_FILTER,
      day_night, nullptr,
-     "DEBUG:optad:main_loop:d/n - Going to send Day Night Mode=0x%02X and string=%s\n", line_args::byte_text,
+     byte_text_line{"DEBUG:optad:main_loop:d/n - Going to send Day Night Mode=0x%02X and string=%s\n"},
      "ERROR:optad:main_loop:d/n - Invalid checksum\n"},
     {JOB_SW_BRIGHTNESS, GROUP_DAY_NIGHT, 0x02, 1, 1, {STS_DAY_NIGHT_LEVEL}, PARAM_SHIFT_LEVEL,
      switching_brightness, nullptr,
-     "DEBUG:optad:main_loop:sw_brightness - Going to send Switching Brightness=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:sw_brightness - Going to send Switching Brightness=0x%02X\n"},
      "ERROR:optad:main_loop:sw_brightness - Invalid checksum\n"},
     {JOB_TIME_DN, GROUP_DAY_NIGHT, 0x03, 1, 1, {STS_DAY_NIGHT_TIME}, PARAM_AUTO_IR_CUT_FILTER_HYSTERESIS,
      day_night_time, nullptr,
-     "DEBUG:optad:main_loop:time_d/n - Going to send Time of Day Night Filter=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:time_d/n - Going to send Time of Day Night Filter=0x%02X\n"},
      "ERROR:optad:main_loop:time_d/n - Invalid checksum\n"},
     // No expected byte: the protector's position at 0x15 belongs to the
     // lens rule. The start-up sync and the lens follow-up write there where
@@ -714,40 +728,36 @@ constexpr encoder encoders[] = {
     // be confirmed and leave the bare sensor facing the sun.
     {JOB_SUNLIGHT, GROUP_SYSTEM, 0x09, 1, 0, {}, PARAM_SENSOR_PROTECTOR,
      by_string<sunlight_rule>, nullptr,
-     "DEBUG:optad:main_loop:sunlight - Going to send Sunlight Protector=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:sunlight - Going to send Sunlight Protector=0x%02X\n"},
      "ERROR:optad:main_loop:sunlight - Invalid checksum\n"},
     {JOB_NOTIFY_ROTATE_IMAGE, GROUP_SYSTEM, 0x0A, 1, 1, {STS_ROTATION}, PARAM_IMAGE_ROTATION,
      scaled<PARAM_IMAGE_ROTATION, 1, 1>, nullptr,
-     "DEBUG:optad:main_loop:set_notify_rotate_image - Going to send Notify Rotate Image=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:set_notify_rotate_image - Going to send Notify Rotate Image=0x%02X\n"},
      "ERROR:optad:main_loop:set_notify_rotate_image - Invalid checksum\n"},
     {JOB_FOCUS_TRACE_CURVE, GROUP_FOCUS, 0x07, 2, 1, {STS_IR_FOCUS_CORRECTION}, PARAM_FOCUS_TRACE_CURVE,
      ir_focus, nullptr,
-     "DEBUG:optad:main_loop:d/n - Going to send IR Focus correction=0x%02X,0x%02X and string=%s\n",
-     line_args::two_bytes_text,
+     two_bytes_text_line{"DEBUG:optad:main_loop:d/n - Going to send IR Focus correction=0x%02X,0x%02X and string=%s\n"},
      "ERROR:optad:main_loop:d/n - Invalid checksum\n"},
     {JOB_WDR_MODE, GROUP_PICTURE, 0x14, 1, 1, {STS_WDR_MODE}, PARAM_DYNAMIC_CONTRAST_ENABLED,
      by_string<wdr_mode_rule>, nullptr,
-     "DEBUG:optad:main_loop:set_wdr_mode - Going to send WDR Mode=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:set_wdr_mode - Going to send WDR Mode=0x%02X\n"},
      "ERROR:optad:main_loop:set_wdr_mode - Invalid checksum\n"},
     {JOB_WDR_LEVEL, GROUP_PICTURE, 0x15, 1, 1, {STS_WDR_LEVEL}, PARAM_DYNAMIC_CONTRAST_LEVEL,
      scaled<PARAM_DYNAMIC_CONTRAST_LEVEL, 1, 1>, nullptr,
-     "DEBUG:optad:main_loop:set_wdr_level - Going to send WDR Level=0x%02X\n", line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:set_wdr_level - Going to send WDR Level=0x%02X\n"},
      "ERROR:optad:main_loop:set_wdr_level - Invalid checksum\n"},
     {JOB_VIGNETTING_CORRECTION, GROUP_LENS_CORRECTION, 0x00, 1, 1, {STS_VIGNETTING}, PARAM_VIGNETTING_CORRECTION,
      lens_correction<vignetting_rule>, nullptr,
-     "DEBUG:optad:main_loop:set_vignetting_correction - Going to send Vignetting Correction=0x%02X\n",
-     line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:set_vignetting_correction - Going to send Vignetting Correction=0x%02X\n"},
      "ERROR:optad:main_loop:set_vignetting_correction - Invalid checksum\n"},
     {JOB_ABERRATION_CORRECTION, GROUP_LENS_CORRECTION, 0x01, 1, 1, {STS_ABERRATION}, PARAM_ABERRATION_CORRECTION,
      lens_correction<aberration_rule>, nullptr,
-     "DEBUG:optad:main_loop:set_aberration_correction - Going to send Vignetting Correction=0x%02X\n",
-     line_args::byte,
+     byte_line{"DEBUG:optad:main_loop:set_aberration_correction - Going to send Vignetting Correction=0x%02X\n"},
      "ERROR:optad:main_loop:set_aberration_correction - Invalid checksum\n"},
     {JOB_ONVIF_EXPOSURE_PRIORITY_NORMAL, GROUP_EXPOSURE, 0x00, 1, 1, {STS_EXPOSURE_MODE},
      PARAM_ONVIF_EXPOSURE_PRIORITY_NORMAL,
      exposure_priority, nullptr,
-     "DEBUG:optad:main_loop:set_onvif_exposure_priority_normal - Going to send Exposure Mode=0x%02X and int=%d\n",
-     line_args::byte_number,
+     byte_number_line{"DEBUG:optad:main_loop:set_onvif_exposure_priority_normal - Going to send Exposure Mode=0x%02X and int=%d\n"},
      "ERROR:optad:main_loop:set_onvif_exposure_priority_normal - Invalid checksum\n"},
 };
 
@@ -766,36 +776,29 @@ void put_u16(uint8_t *at, unsigned v)
     at[1] = static_cast<uint8_t>(v);
 }
 
+// Writes an encoder's "Going to send" line with the values it shows.
+struct going_to_send_writer {
+    const encoding &e;
+    void operator()(const no_line &) const {}
+    void operator()(const byte_line &l) const { log_line(LOG_DEBUG, l.format, e.value[0]); }
+    void operator()(const byte_text_line &l) const { log_line(LOG_DEBUG, l.format, e.value[0], shown(e.text)); }
+    void operator()(const two_bytes_line &l) const { log_line(LOG_DEBUG, l.format, e.value[0], e.value[1]); }
+    void operator()(const two_bytes_text_line &l) const
+    {
+        log_line(LOG_DEBUG, l.format, e.value[0], e.value[1], shown(e.text));
+    }
+    void operator()(const four_bytes_line &l) const
+    {
+        log_line(LOG_DEBUG, l.format, e.value[0], e.value[1], e.value[2], e.value[3]);
+    }
+    void operator()(const byte_number_line &l) const { log_line(LOG_DEBUG, l.format, e.value[0], e.number); }
+    void operator()(const bytes_1_2_line &l) const { log_line(LOG_DEBUG, l.format, e.value[1], e.value[2]); }
+};
+
 void log_going_to_send(const encoder &d, const encoding &e)
 {
-    if (!log_verbose())
-        return;
-    const uint8_t *v = e.value;
-    switch (d.args) {
-    case line_args::none:
-        break;
-    case line_args::byte:
-        log_write(LOG_DEBUG, d.going_to_send, v[0]);
-        break;
-    case line_args::byte_text:
-        log_write(LOG_DEBUG, d.going_to_send, v[0], shown(e.text));
-        break;
-    case line_args::two_bytes:
-        log_write(LOG_DEBUG, d.going_to_send, v[0], v[1]);
-        break;
-    case line_args::two_bytes_text:
-        log_write(LOG_DEBUG, d.going_to_send, v[0], v[1], shown(e.text));
-        break;
-    case line_args::four_bytes:
-        log_write(LOG_DEBUG, d.going_to_send, v[0], v[1], v[2], v[3]);
-        break;
-    case line_args::byte_number:
-        log_write(LOG_DEBUG, d.going_to_send, v[0], e.number);
-        break;
-    case line_args::bytes_1_2:
-        log_write(LOG_DEBUG, d.going_to_send, v[1], v[2]);
-        break;
-    }
+    if (log_verbose())
+        std::visit(going_to_send_writer{e}, d.going_to_send);
 }
 
 }  // namespace

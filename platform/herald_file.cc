@@ -9,6 +9,9 @@
 // Keys appear in the order they were added, each as name:type=value followed
 // by its namespace, display names, tags and "property" for a stateful key
 // (whose value is the state the property callback gives at declaration).
+// A declaration or event whose line cannot be written fails (-1), as one the
+// camera's event service cannot take does; a failed declaration uses up no
+// identifier.
 #include "platform/herald.h"
 
 #include "platform/paths.h"
@@ -78,20 +81,22 @@ std::string key_value_text(const Key &key)
     return std::to_string(key.number);
 }
 
-void append_line(const std::string &line)
+// Whether the whole line was written.
+bool append_line(const std::string &line)
 {
     const std::string path = optad::platform_path(EVENTS_LOG_PATH);
     g_autofree char *dir = g_path_get_dirname(path.c_str());
     g_mkdir_with_parents(dir, 0755);
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
-        return;
+        return false;
     std::string text = line + "\n";
     ssize_t n;
     do {
         n = write(fd, text.data(), text.size());
     } while (n < 0 && errno == EINTR);
     close(fd);
+    return n == static_cast<ssize_t>(text.size());
 }
 
 }  // namespace
@@ -198,8 +203,8 @@ int event_producer_declare(event_producer *producer, const event_declaration *de
     if (producer == nullptr || declaration == nullptr)
         return -1;
     std::lock_guard<std::mutex> guard(producer->lock);
-    const int id = producer->next_id++;
-    event_declaration &copy = producer->declared[id] = *declaration;
+    const int id = producer->next_id;
+    event_declaration copy = *declaration;
 
     // A stateful key starts with the state its property gives now.
     event initial;
@@ -228,7 +233,10 @@ int event_producer_declare(event_producer *producer, const event_declaration *de
             line += " property";
         sep = "; ";
     }
-    append_line(line);
+    if (!append_line(line))
+        return -1;
+    producer->declared[id] = std::move(copy);
+    producer->next_id++;
     return id;
 }
 
@@ -291,8 +299,7 @@ int event_producer_send_event_async(event_producer *producer, event *ev)
             sep = " ";
         }
     }
-    append_line(line);
-    return 0;
+    return append_line(line) ? 0 : -1;
 }
 
 void event_free(event *ev)

@@ -1,5 +1,7 @@
 #include "platform/log.h"
 
+#include "platform/log_format.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -63,11 +65,13 @@ void log_set_sink(LogSink new_sink)
     sink_installed.store(sink != nullptr);
 }
 
-void log_write(int priority, const char *fmt, ...)
+namespace {
+
+void write_line(int priority, const char *fmt, va_list ap) __attribute__((format(printf, 2, 0)));
+
+void write_line(int priority, const char *fmt, va_list ap)
 {
-    va_list ap;
     if (sink_installed.load()) {
-        va_start(ap, fmt);
         char small[512];
         va_list copy;
         va_copy(copy, ap);
@@ -78,10 +82,11 @@ void log_write(int priority, const char *fmt, ...)
             line.assign(small, static_cast<size_t>(n));
         } else if (n >= 0) {
             line.resize(static_cast<size_t>(n) + 1);
-            std::vsnprintf(line.data(), line.size(), fmt, ap);
+            va_copy(copy, ap);
+            std::vsnprintf(line.data(), line.size(), fmt, copy);
+            va_end(copy);
             line.resize(static_cast<size_t>(n));
         }
-        va_end(ap);
         std::lock_guard<std::mutex> lock(sink_mutex);
         if (sink != nullptr) {
             (*sink)(priority, line);
@@ -89,9 +94,29 @@ void log_write(int priority, const char *fmt, ...)
         }
     }
     std::call_once(open_once, open_log);
-    va_start(ap, fmt);
     vsyslog(priority, fmt, ap);
+}
+
+}  // namespace
+
+void log_write(int priority, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    write_line(priority, fmt, ap);
     va_end(ap);
 }
+
+namespace log_format_detail {
+
+void write(int priority, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    write_line(priority, fmt, ap);
+    va_end(ap);
+}
+
+}  // namespace log_format_detail
 
 }  // namespace optad

@@ -8,6 +8,8 @@ namespace optad::sim {
 
 namespace {
 
+std::string vformat(const char *fmt, va_list ap) __attribute__((format(printf, 1, 0)));
+
 std::string vformat(const char *fmt, va_list ap)
 {
     char small[512];

@@ -4,6 +4,7 @@
 #include "platform/devio.h"
 #include "platform/kernel_abi.h"
 #include "platform/log.h"
+#include "platform/log_format.h"
 
 #include <fcntl.h>
 
@@ -169,10 +170,10 @@ struct CacheRegistration {
     const char *name;
     uint32_t entry_size;
     int *id;
-    const char *failed;      // error text, errno
-    const char *registered;  // descriptor, identifier
+    LogFormat<const char *, int> failed;  // error text, errno
+    LogFormat<int, int> registered;       // descriptor, identifier
 };
-const CacheRegistration cache_registrations[] = {
+constexpr CacheRegistration cache_registrations[] = {
     {"sensor_data", sizeof(sensor_data_entry), &sensor_cache,
      "ERROR:optad:main:register_datacache (sensor) error %s (%d)\n",
      "DEBUG:optad:main:register_datacache: s_fd_dc=%d, s_dc_cache=%d\n"},
@@ -203,9 +204,9 @@ void open_datacache()
         *c.id = register_cache(c.name, c.entry_size);
         if (*c.id < 0) {
             int e = errno;
-            log_write(LOG_ERR, c.failed, strerror(e), e);
+            log_line(LOG_ERR, c.failed, strerror(e), e);
         } else if (log_verbose()) {
-            log_write(LOG_DEBUG, c.registered, dc_fd, *c.id);
+            log_line(LOG_DEBUG, c.registered, dc_fd, *c.id);
         }
     }
 }

@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -228,10 +229,14 @@ const char INIT_DONE_LOW[] = "Image Chip Error, GPIO INIT_DONE is low!\n";
 const char I2N_TRY_LOCK[] = "DEBUG:optad:gpio_i2n_int - went high! => Try to take lock!\n";
 const char I2N_SEND[] = "DEBUG:optad:gpio_i2n_int - went high! => Send IMC Interrupt!\n";
 
-std::string text(const char *fmt, const char *tag, const char *line)
+std::string text(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string text(const char *fmt, ...)
 {
     char buf[256];
-    std::snprintf(buf, sizeof buf, fmt, tag, line);
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, args);
+    va_end(args);
     return buf;
 }
 
@@ -334,27 +339,25 @@ TEST_F(GpioListenerTest, SetUpArmsBothEdgesOfAnInputAndHoldsTheLine)
 struct EndingFailure {
     int Line::*flag;
     int errnum;
-    const char *message;  // format: tag, line
-    bool freed;           // free() called (the request had succeeded)
-    bool closed;          // close() called (the open had succeeded)
+    const char *error;  // "<errno> - (<its text>)"
+    const char *what;   // "Not possible to <what> GPIO <line>!"
+    bool freed;         // free() called (the request had succeeded)
+    bool closed;        // close() called (the open had succeeded)
 };
 
 const EndingFailure ENDING_FAILURES[] = {
-    {&Line::fail_request, ENODEV, "19 - (No such device) ERROR:optad:%s - Not possible to request GPIO %s!\n", false,
-     false},
-    {&Line::fail_open, EBUSY, "16 - (Device or resource busy) ERROR:optad:%s - Not possible to full open GPIO %s!\n",
-     true, false},
-    {&Line::fail_input, EIO, "5 - (Input/output error) ERROR:optad:%s - Not possible to set input on GPIO %s!\n", true,
-     true},
-    {&Line::fail_fd, EMFILE, "24 - (Too many open files) ERROR:optad:%s - Not possible to get fd on GPIO %s!\n", true,
-     true},
+    {&Line::fail_request, ENODEV, "19 - (No such device)", "request", false, false},
+    {&Line::fail_open, EBUSY, "16 - (Device or resource busy)", "full open", true, false},
+    {&Line::fail_input, EIO, "5 - (Input/output error)", "set input on", true, true},
+    {&Line::fail_fd, EMFILE, "24 - (Too many open files)", "get fd on", true, true},
 };
 
 TEST_F(GpioListenerTest, FailedSetUpEndsTheThreadAndReleasesTheLine)
 {
     for (const Listener &which : ALL) {
         for (const EndingFailure &f : ENDING_FAILURES) {
-            const std::string message = text(f.message, which.setup_tag, which.line);
+            const std::string message = text("%s ERROR:optad:%s - Not possible to %s GPIO %s!\n", f.error,
+                                             which.setup_tag, f.what, which.line);
             SCOPED_TRACE(message);
             Line &line = pins.line(which.line);
             line.fail_request = line.fail_open = line.fail_input = line.fail_fd = 0;

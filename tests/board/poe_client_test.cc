@@ -114,6 +114,24 @@ TEST_F(PoeClient, SmallerGrantRaisesTheOverlayUntilALargerOneComes)
     EXPECT_EQ(log.count_containing("wrong POE class"), 0) << log.text();
 }
 
+// The check every 90 s (a GLib timer, whose time GLib does not let a test
+// replace, so its callback is called here as the timer calls it): it
+// complains at every period until the service answers, then ends quietly,
+// whatever the answer was.
+TEST_F(PoeClient, TheTimeOutComplainsEveryPeriodUntilTheServiceAnswers)
+{
+    const char complaint[] = "ERROR:optad:poe_timeout - wattd has not responed for 90 seconds\n";
+    for (int period = 1; period <= 3; ++period) {
+        EXPECT_EQ(poe_timeout(nullptr), G_SOURCE_CONTINUE);
+        EXPECT_EQ(log.count(complaint), period) << log.text();
+    }
+    EXPECT_EQ(log.lines()[0].priority, LOG_ERR);
+    set_power_handler(10.0);
+    log.clear();
+    EXPECT_EQ(poe_timeout(nullptr), G_SOURCE_REMOVE);
+    EXPECT_TRUE(log.lines().empty()) << log.text();
+}
+
 TEST_F(PoeClient, GrantWakesTheMainLoop)
 {
     // The main loop waiting for work, with a deadline far beyond the test.

@@ -186,9 +186,12 @@ TEST_F(ParamSettingsTest, ChangePersistsAndCallsEachListenerOnce)
     param_init();
     param_register_changed_cb(first_listener);
     param_register_changed_cb(second_listener);
+    test::FileReplacements writes(root.path(CONF));
 
     EXPECT_EQ(param_set_int_value(PARAM_ONVIF_EXPOSURE_PRIORITY_NORMAL, 100), PARAM_SET_UNCHANGED);
     EXPECT_EQ(param_set_int_value(PARAM_ONVIF_EXPOSURE_PRIORITY_NORMAL, 50), PARAM_SET_CHANGED);
+    // A set on its own is on the disk when it returns.
+    EXPECT_EQ(writes.count(), 1);
     EXPECT_EQ(stored("ImageSource.I0.Sensor", "OnvifExposurePriorityNormal"), "50");
     EXPECT_EQ(param_get_int_value(PARAM_ONVIF_EXPOSURE_PRIORITY_NORMAL), 50);
 
@@ -208,6 +211,7 @@ TEST_F(ParamSettingsTest, ChangePersistsAndCallsEachListenerOnce)
     EXPECT_EQ(second_seen[1].value, "b'manual'");
     EXPECT_EQ(stored("ImageSource.I0.Sensor", "Exposure"), "manual");
     EXPECT_STREQ(param_get_string_value(PARAM_EXPOSURE), "manual");
+    EXPECT_EQ(writes.count(), 2);
 
     // The rest of the file is as it was.
     std::string expected = DEFAULT_FILE;
@@ -450,6 +454,80 @@ TEST_F(ParamSettingsTest, FileRecreatedAtRunTimeIsMarkedCurrentLayout)
     param_reset_for_tests();
     param_init();
     EXPECT_EQ(param_get_int_value(PARAM_SHUTTER), 10);
+}
+
+// A batch stores at once but writes the file once, at its end, and only
+// then announces, every change in the order made and with the value it
+// carried. The file is the one a write per change would have left: keys it
+// has are replaced where they stand, keys it lacks follow in the order they
+// first changed.
+TEST_F(ParamSettingsTest, BatchWritesTheFileOnceThenAnnouncesEachChangeInOrder)
+{
+    param_init();
+    param_register_changed_cb(second_listener);
+    test::FileReplacements writes(root.path(CONF));
+    {
+        ParamBatch batch;
+        EXPECT_EQ(param_set_int_value(PARAM_BRIGHTNESS, 70), PARAM_SET_CHANGED);
+        EXPECT_EQ(param_set_string_value(PARAM_EXPOSURE, "iris"), PARAM_SET_CHANGED);
+        EXPECT_EQ(param_set_int_value(PARAM_GAIN, 7), PARAM_SET_UNCHANGED);
+        {
+            ParamBatch inner;  // ends nothing: the outer batch is still open
+            EXPECT_EQ(param_set_int_value(PARAM_IMAGE_ROTATION, 1), PARAM_SET_CHANGED);
+        }
+        param_announce(PARAM_CAPTURE_FREQUENCY);
+        EXPECT_EQ(param_set_int_value(PARAM_BRIGHTNESS, 71), PARAM_SET_CHANGED);
+        EXPECT_EQ(param_get_int_value(PARAM_BRIGHTNESS), 71);
+        EXPECT_EQ(writes.count(), 0);
+        EXPECT_EQ(conf(), DEFAULT_FILE);
+        EXPECT_TRUE(second_seen.empty());
+    }
+    EXPECT_EQ(writes.count(), 1);
+    std::string expected = DEFAULT_FILE;
+    expected.replace(expected.find("Exposure=auto"), 13, "Exposure=iris");
+    expected.replace(expected.find("Brightness=50"), 13, "Brightness=71");
+    expected.replace(expected.find("ImageRotation=0"), 15, "ImageRotation=1");
+    EXPECT_EQ(conf(), expected);
+    std::vector<std::string> heard;
+    for (const Notification &n : second_seen)
+        heard.push_back(n.name + "=" + n.value);
+    EXPECT_EQ(heard, (std::vector<std::string>{"Brightness=70", "Exposure=b'iris'", "ImageRotation=1",
+                                               "CaptureFrequency=b'50Hz'", "Brightness=71"}));
+
+    // Into a file that is gone.
+    ASSERT_EQ(g_unlink(root.path(CONF).c_str()), 0);
+    log.clear();
+    {
+        ParamBatch batch;
+        param_set_int_value(PARAM_SHUTTER, 10);
+        param_set_string_value(PARAM_CAPTURE_FREQUENCY, "60Hz");
+        param_set_int_value(PARAM_GAIN, 12);
+        param_set_int_value(PARAM_SHUTTER, 11);
+    }
+    EXPECT_EQ(writes.count(), 2);
+    EXPECT_EQ(conf(), "[General]\nVersion=1\n\n[ImageSource.I0.Sensor]\nShutter=11\nGain=12\n\n"
+                      "[ImageSource.I0]\nCaptureFrequency=60Hz\n");
+    EXPECT_EQ(log.count("WARNING:optad:param_settings:save_param_to_file - Conf file doesn't exist\n"), 1);
+
+    // A batch without a change writes nothing.
+    { ParamBatch batch; param_set_int_value(PARAM_SHUTTER, 11); }
+    EXPECT_EQ(writes.count(), 2);
+}
+
+// The process dies in the middle of a batch: the file keeps all of its old
+// values, none of the batch's.
+TEST_F(ParamSettingsTest, BatchCutShortLeavesTheFileAsItWas)
+{
+    param_init();
+    EXPECT_EXIT(
+        {
+            ParamBatch batch;
+            param_set_int_value(PARAM_BRIGHTNESS, 70);
+            param_set_string_value(PARAM_EXPOSURE, "iris");
+            _exit(3);
+        },
+        ::testing::ExitedWithCode(3), "");
+    EXPECT_EQ(conf(), DEFAULT_FILE);
 }
 
 TEST_F(ParamSettingsTest, MaxExposureTimeFollowsModeAndMainsFrequency)

@@ -5,11 +5,13 @@
 #include "config/param_settings.h"
 #include "dbus/imc_control_dbus.h"
 #include "dbus/imc_control_interface.h"
+#include "dbus/legacy_generator.h"
 #include "imc/status_block.h"
 #include "params/status_monitor.h"
 #include "tests/dbus/service_fixture.h"
 
 #include <gio/gio.h>
+#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 #include <syslog.h>
 
@@ -259,6 +261,66 @@ TEST_F(ImcControlService, SetPropertiesTriesEveryEntryAndAnswersTheFirstError)
     EXPECT_EQ(param(PARAM_EXPOSURE), "b'auto'");
 }
 
+// Restoring the camera's settings sets some 34 values in one call: the
+// configuration file goes to the flash once, after every entry is stored,
+// and the changes are announced after it, in the entries' order, side
+// effects where they happen. A single Set is written at once.
+TEST_F(ImcControlService, SetPropertiesWritesTheFileOnceThenAnnouncesInEntryOrder)
+{
+    imc_ready(true);
+    constexpr const char window[] = "0.199219,0.199219:0.500000,0.199219:0.500000,0.500000:0.199219,0.500000";
+    ASSERT_TRUE(set("FocusW0", bytes(window)).ok);
+    clear_changes();
+    clear_jobs();
+    // Written anew: the keys follow in the order they first changed.
+    ASSERT_EQ(g_unlink(root.path(OPTAD_CONF_PATH).c_str()), 0);
+    test::FileReplacements writes(root.path(OPTAD_CONF_PATH));
+
+    GVariantBuilder list;
+    g_variant_builder_init(&list, G_VARIANT_TYPE("a(sv)"));
+    g_variant_builder_add(&list, "(sv)", "WhiteBalanceManual", bytes("yes"));
+    g_variant_builder_add(&list, "(sv)", "Brightness", num(70));
+    g_variant_builder_add(&list, "(sv)", "WhiteBalance", bytes("sodium"));  // ends manual white balance
+    g_variant_builder_add(&list, "(sv)", "FocusW0", bytes("0.1992,0.1992:0.5,0.1992:0.5,0.5:0.1992,0.5"));
+    g_variant_builder_add(&list, "(sv)", "Exposure", bytes("iris"));
+    g_variant_builder_add(&list, "(sv)", "Sharpness", num(40));  // unchanged
+    g_variant_builder_add(&list, "(sv)", "ColorLevel", num(20));
+    g_autoptr(GVariant) entries = g_variant_ref_sink(g_variant_builder_end(&list));
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GVariant) reply = dbus_set_properties(IFACE, entries, &error);
+    ASSERT_NE(reply, nullptr) << error->message;
+    EXPECT_EQ(show(reply), "(true,)");
+
+    EXPECT_EQ(writes.count(), 1);
+    EXPECT_EQ(root.read(OPTAD_CONF_PATH), "[General]\n"
+                                          "Version=1\n"
+                                          "\n"
+                                          "[ImageSource.I0.Sensor]\n"
+                                          "WhiteBalanceManual=no\n"
+                                          "Brightness=70\n"
+                                          "WhiteBalance=sodium\n"
+                                          "Exposure=iris\n"
+                                          "MaxExposureTime=33333\n"
+                                          "ExposureProgress=1\n"
+                                          "ColorLevel=20\n");
+    EXPECT_EQ(changes(), (std::vector<Change>{{"WhiteBalanceManual", "b'yes'"},
+                                              {"Brightness", "70"},
+                                              {"WhiteBalance", "b'sodium'"},
+                                              {"WhiteBalanceManual", "b'no'"},
+                                              {"FocusW0", std::string("b'") + window + "'"},
+                                              {"Exposure", "b'iris'"},
+                                              {"MaxExposureTime", "33333"},
+                                              {"ExposureProgress", "1"},
+                                              {"ColorLevel", "20"}}));
+    EXPECT_EQ(jobs(), (std::vector<int>{25, 13, 24, 12, 29}));
+
+    clear_changes();
+    EXPECT_TRUE(set("Sharpness", num(10)).ok);
+    EXPECT_EQ(writes.count(), 2);
+    EXPECT_EQ(conf(SENSOR, "Sharpness"), "10");
+    EXPECT_EQ(changes(), (std::vector<Change>{{"Sharpness", "10"}}));
+}
+
 TEST_F(ImcControlService, SetPropertiesForAnotherInterfaceAnswersNothing)
 {
     GVariantBuilder list;
@@ -320,21 +382,35 @@ TEST_F(ImcControlService, WithTheImcNotReadyWritesStoreButQueueNothing)
     EXPECT_EQ(jobs(), std::vector<int>{13});
 }
 
-TEST_F(ImcControlService, UnknownStoredExposureIsResetToAuto)
+// At start, before the service is on the bus: the bus here is one that is
+// not there, and the request for the name is withdrawn before it could
+// have been answered.
+TEST_F(ImcControlService, UnknownStoredExposureIsResetToAutoAtStart)
 {
     root.write(OPTAD_CONF_PATH, "[General]\nVersion=1\n[ImageSource.I0.Sensor]\nExposure=sunny\n");
     param_reset_for_tests();
     param_init();
     log.clear();
-    validate_exposure_config();
+    const char *bus = g_getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    const std::string saved_bus = bus != nullptr ? bus : "";
+    g_setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + root.path("/no-bus")).c_str(), TRUE);
+    imc_control_start();
+    imc_control_stop();
+    if (bus != nullptr)
+        g_setenv("DBUS_SYSTEM_BUS_ADDRESS", saved_bus.c_str(), TRUE);
+    else
+        g_unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     EXPECT_EQ(log.count("ERROR:optad:imc_control_dbus:validate_exposure_config - Unknown Exposure - "
                         "Resetting to auto!\n"),
               1)
         << log.text();
     EXPECT_EQ(get("Exposure").value, "b'auto'");
     EXPECT_EQ(conf(SENSOR, "Exposure"), "auto");
-    // auto: the remembered maximum exposure time.
+    // auto: the remembered maximum exposure time, and its choices offered.
     EXPECT_EQ(param(PARAM_MAX_EXPOSURE_TIME), "33333");
+    bool written = false;
+    root.read(LEGACY_MAXSHUTTER_PATH, &written);
+    EXPECT_TRUE(written);
 }
 
 TEST_F(ImcControlService, StoredMaxExposureOutsideTheMapIsReset)

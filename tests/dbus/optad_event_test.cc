@@ -7,6 +7,7 @@
 #include "tests/support/test_support.h"
 
 #include <glib.h>
+#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 #include <syslog.h>
 
@@ -75,6 +76,27 @@ TEST_F(Events, DeclaredStateIsTheFirstReported)
     event_handler_ircut_property_changed(1);
     event_handler_ircut_property_changed(1);
     EXPECT_EQ(published(), Lines{declaration(1, 1)});
+}
+
+// The event service cannot take the declaration at the first report: the
+// warning is logged, nothing is sent, and the next report declares again,
+// with the state it brings.
+TEST_F(Events, AFailedDeclarationIsMadeAgainAtTheNextReport)
+{
+    root.write("/var/run/herald", "");  // the event log cannot be written
+    event_handler_ircut_property_changed(0);
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 1u) << log.text();
+    EXPECT_EQ(lines[0].priority, LOG_WARNING);
+    EXPECT_EQ(lines[0].text, "WARNING:optad:optad_event:event_handler_ircut_property_changed - Could not declare "
+                             "the IR cut property\n");
+
+    ASSERT_EQ(g_unlink(root.path("/var/run/herald").c_str()), 0);
+    log.clear();
+    event_handler_ircut_property_changed(1);
+    event_handler_ircut_property_changed(0);
+    EXPECT_EQ(published(), (Lines{declaration(1, 1), "event 1: day=0"}));
+    EXPECT_TRUE(log.lines().empty()) << log.text();
 }
 
 std::vector<std::string> criticals;

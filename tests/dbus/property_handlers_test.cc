@@ -331,9 +331,10 @@ TEST_F(PropertyHandlers, FocusWindowIsStoredInItsNormalisedForm)
     expect_write("FocusW0", bytes("0.45,0.45:0.555,0.45:0.555,0.555:0.45,0.555"), {32, 33},
                  {{"FocusW0", std::string("b'") + normalised + "'"}});
     EXPECT_EQ(conf(SENSOR, "FocusW0"), normalised);
-    // Fewer decimals, the same window: nothing to store or send (the caller
-    // is told the stored form on the bus).
-    expect_write("FocusW0", bytes("0.4492,0.4492:0.5547,0.4492:0.5547,0.5547:0.4492,0.5547"), {}, {});
+    // Fewer decimals, the same window: nothing to store or send, but the
+    // caller is told the stored form.
+    expect_write("FocusW0", bytes("0.4492,0.4492:0.5547,0.4492:0.5547,0.5547:0.4492,0.5547"), {},
+                 {{"FocusW0", std::string("b'") + normalised + "'"}});
     expect_write("FocusW0", bytes(normalised), {}, {});
 
     log.clear();

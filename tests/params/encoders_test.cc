@@ -57,7 +57,7 @@ struct frame_case {
     std::array<uint8_t, 16> frame;
     std::vector<std::pair<size_t, uint8_t>> expect;  // scam_sts offset, value
     int logged_as;
-    const char *line;   // the "Going to send" line (verbose)
+    const char *line;   // the "Going to send" line (verbose); nullptr: none
     const char *error;  // the one ERROR line of a substitution; nullptr: none
 };
 
@@ -1330,6 +1330,8 @@ TEST_F(EncodersTest, EveryJobBuildsItsFrameAndExpectedStatus)
         expect_status(c.expect);
         if (c.line != nullptr) {
             EXPECT_EQ(log.count(c.line), 1) << log.text();
+        } else {
+            EXPECT_EQ(log.count_containing("Going to send"), 0) << log.text();
         }
         std::vector<std::string> errors = lines_at(LOG_ERR);
         if (c.error != nullptr) {
@@ -1377,13 +1379,12 @@ TEST_F(EncodersTest, NoEncoderOutsideTheParameterJobs)
 
 TEST_F(EncodersTest, RefusedValuesSendNothingAndStoreNothing)
 {
-    const char *window_error = "ERROR:optad:optad:set_focus_window - Invalid focus measure window \"%s\" specified";
-    const char *size_error = "ERROR:optad:optad:set_focus_window_size - Invalid focus measure window \"%s\" specified";
-    auto with = [](const char *format, const char *value) {
-        char buf[256];
-        std::snprintf(buf, sizeof buf, format, value);
-        return std::string(buf);
+    auto with = [](const char *job_word, const char *value) {
+        return std::string("ERROR:optad:optad:") + job_word + " - Invalid focus measure window \"" + value +
+               "\" specified";
     };
+    const char *window_error = "set_focus_window";
+    const char *size_error = "set_focus_window_size";
     struct {
         int job;
         std::vector<setting> settings;

@@ -5,6 +5,12 @@
 
 #include <glib.h>
 #include <glib/gstdio.h>
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 
 #include <fstream>
 #include <mutex>
@@ -130,6 +136,42 @@ std::string SandboxRoot::read(const std::string &fixed, bool *exists) const
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+FileReplacements::FileReplacements(const std::string &real_path)
+{
+    g_autofree char *dir = g_path_get_dirname(real_path.c_str());
+    g_autofree char *base = g_path_get_basename(real_path.c_str());
+    name_ = base;
+    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // The temporary files moved away are watched too: the kernel merges an
+    // event into the previous one when they are alike, and these come
+    // between any two replacements.
+    if (fd_ < 0 || inotify_add_watch(fd_, dir, IN_MOVED_FROM | IN_MOVED_TO) < 0)
+        ADD_FAILURE() << "cannot watch " << dir << ": " << g_strerror(errno);
+}
+
+FileReplacements::~FileReplacements()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+int FileReplacements::count()
+{
+    alignas(struct inotify_event) char buf[16 * (sizeof(struct inotify_event) + NAME_MAX + 1)];
+    for (;;) {
+        const ssize_t n = read(fd_, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const struct inotify_event *>(buf + at);
+            if ((event->mask & IN_MOVED_TO) != 0 && event->len > 0 && name_ == event->name)
+                count_++;
+            at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+        }
+    }
+    return count_;
 }
 
 }  // namespace optad::test

@@ -55,4 +55,25 @@ private:
     std::string old_root_;
 };
 
+// Counts the times a file is replaced as a whole from the moment the
+// counter is made: the daemon writes its files beside the target and
+// renames them over it, so each replacement is one file moved into the
+// directory under the target's name (watched with inotify). The directory
+// must exist.
+class FileReplacements {
+public:
+    explicit FileReplacements(const std::string &real_path);
+    ~FileReplacements();
+    FileReplacements(const FileReplacements &) = delete;
+    FileReplacements &operator=(const FileReplacements &) = delete;
+
+    // Replacements so far (the events already queued are read first).
+    int count();
+
+private:
+    int fd_ = -1;
+    std::string name_;
+    int count_ = 0;
+};
+
 }  // namespace optad::test

@@ -49,17 +49,35 @@ TEST(PowerBudget, TooLittlePowerRaisesTheOverlayOnceAndALaterGrantPowersUp)
         << captiond.calls_text();
 }
 
-TEST(PowerBudget, AServiceThatRefusesTheRegistrationStopsTheStartButNotTheService)
+// A refused registration or power request stops the start: the module is
+// never powered, but the parameters are still served.
+TEST(PowerBudget, AServiceThatRefusesTheRegistrationOrTheRequestStopsTheStartButNotTheService)
 {
-    DaemonRig rig(all_peers({{Peer::Wattd, R"({"register_error": "org.freedesktop.DBus.Error.AccessDenied"})"}}));
-    ASSERT_TRUE(rig.ok());
-    ASSERT_TRUE(optad_logged(rig, "power_control_dbus_register dbus call reported error"));
-    EXPECT_TRUE(optad_logged(rig, "Failed to register power control dbus"));
-    EXPECT_EQ(rig.peer(Peer::Wattd).method_calls("RequestPower").size(), 0u);
-    EXPECT_EQ(optad_log_count(rig, "Going to run id="), 0);
-    // Still serving its parameters, and still running.
-    EXPECT_EQ(imc_get_text(rig, "Brightness"), "50");
-    EXPECT_TRUE(rig.optad()->running());
+    const struct {
+        const char *wattd;
+        const char *reported;  // the D-Bus error, as logged
+        const char *failed;
+        size_t requests;
+    } refusals[] = {
+        {R"({"register_error": "org.freedesktop.DBus.Error.AccessDenied"})",
+         "power_control_dbus_register dbus call reported error", "Failed to register power control dbus", 0},
+        {R"({"request_error": "org.freedesktop.DBus.Error.LimitsExceeded"})",
+         "power_control_dbus_request_power dbus reported error", "Failed to request power", 1},
+    };
+    for (const auto &r : refusals) {
+        SCOPED_TRACE(r.failed);
+        DaemonRig rig(all_peers({{Peer::Wattd, r.wattd}}));
+        ASSERT_TRUE(rig.ok());
+        ASSERT_TRUE(optad_logged(rig, r.reported));
+        EXPECT_TRUE(optad_logged(rig, r.failed));
+        EXPECT_EQ(optad_log_count(rig, r.failed), 1);
+        EXPECT_EQ(rig.peer(Peer::Wattd).method_calls("Register").size(), 1u);
+        EXPECT_EQ(rig.peer(Peer::Wattd).method_calls("RequestPower").size(), r.requests);
+        EXPECT_EQ(optad_log_count(rig, "Going to run id="), 0);
+        // Still serving its parameters, and still running.
+        EXPECT_EQ(imc_get_text(rig, "Brightness"), "50");
+        EXPECT_TRUE(rig.optad()->running());
+    }
 }
 
 TEST(PowerBudget, ADcBoardNeedsNoGrant)
