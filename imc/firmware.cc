@@ -178,10 +178,12 @@ void write_banner_line(int priority, Args... args)
     static_assert(line.stars < static_cast<int>(sizeof STARS));
     if constexpr (line.stars != 0)
         log_write(priority, "/%.*s/\n", line.stars, STARS);
-    else if constexpr (format_takes<>(line.text))
-        log_line(priority, LogFormat<>(line.text));
+    // The text straight from the table: a local constexpr copy is not a
+    // constant expression to every compiler's consteval.
+    else if constexpr (format_takes<>(Lines[I].text))
+        log_line(priority, LogFormat<>(Lines[I].text));
     else
-        log_line(priority, LogFormat<Args...>(line.text), args...);
+        log_line(priority, LogFormat<Args...>(Lines[I].text), args...);
 }
 
 // Writes the banner Lines with the arguments its text lines take: each
