@@ -75,13 +75,14 @@ const constant_property *find_constant(const char *name)
     _exit(1);
 }
 
-// ASCII control characters, NUL included. The bytes of a multi-byte UTF-8
-// character are all 0x80 or above.
+// ASCII control characters, NUL included, but for the tab, line feed and
+// carriage return, which the configuration file escapes and gives back. The
+// bytes of a multi-byte UTF-8 character are all 0x80 or above.
 bool has_control_character(const char *data, gsize length)
 {
     for (gsize i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(data[i]);
-        if (c < 0x20 || c == 0x7F)
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F)
             return true;
     }
     return false;
@@ -98,9 +99,10 @@ struct DecodedValue {
 // "s" and "ay" give a string, "i" an int. A string must be text the
 // configuration file can hold and give back: valid UTF-8, no embedded NUL
 // (a C string would silently lose the rest), no other control character
-// (the file drops a form feed or vertical tab at either end of a value, so
-// the value would not come back as stored, and no parameter's value has
-// one), not wrapped in double quotes, and of a sensible length.
+// than a tab or a line break (the file drops a form feed or vertical tab at
+// either end of a value, so the value would not come back as stored, and no
+// parameter's value has one), not wrapped in double quotes, and of a
+// sensible length.
 bool decode_value(const char *property_name, GVariant *value, DecodedValue &out, GError **error)
 {
     const char *type = g_variant_get_type_string(value);

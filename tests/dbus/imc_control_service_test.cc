@@ -226,6 +226,10 @@ TEST_F(ImcControlService, ByteStringsMustBeText)
     EXPECT_TRUE(changes().empty());
     EXPECT_TRUE(jobs().empty());
 
+    // Tabs and line breaks the file escapes and gives back: taken (the
+    // rig's test restarts the daemon on such values).
+    EXPECT_TRUE(set("SensorProtector", raw_bytes("two\tcolumns\r\nlines")).ok);
+
     // 4096 bytes is the longest value taken.
     EXPECT_TRUE(set("SensorProtector", raw_bytes(std::string(4096, 'c'))).ok);
     EXPECT_EQ(conf(SENSOR, "SensorProtector"), std::string(4096, 'c'));
