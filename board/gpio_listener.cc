@@ -121,9 +121,10 @@ int gpio_listener_wait_once(gpio_listener &l)
     if (select(l.fd + 1, nullptr, nullptr, &except, nullptr) <= 0 || !FD_ISSET(l.fd, &except))
         return -1;
 
-    // The power-up generation is read before the line: a drop that the
-    // value shows happened no later than this generation.
+    // The generations are read before the line: what the value shows
+    // happened no later than them.
     const unsigned power_ups = daemon_state.power_ups.load();
+    const unsigned generation = daemon_state.module_generation.load();
     // Reading the value also acknowledges the edge.
     const int value = pinio_get_value(l.line);
     OPTAD_LOG_DEBUG("DEBUG:optad:%s - Value on GPIO %s is %d!\n", row.loop_tag, row.line, value);
@@ -159,8 +160,14 @@ int gpio_listener_wait_once(gpio_listener &l)
             return 0;
     } else {
         // Appended even when the same job is already pending: two
-        // interrupts are two jobs.
-        queued = queue_job(row.job, true);
+        // interrupts are two jobs. But not when a shutdown began or ended
+        // since the line was read: an interrupt of the module before its
+        // shutdown, or of the IMC restarting while it went down, must not
+        // count as the next start's first one. The first interrupt of a
+        // start comes while its power-up still runs, and counts.
+        queued = queue_interrupt_job(row.job, generation);
+        if (queued == 1)
+            return 0;
     }
     if (row.trigger_priority != LOG_DEBUG || log_verbose())
         log_write(row.trigger_priority, "%s", row.trigger_message);

@@ -69,6 +69,8 @@ int shutdown(int skip_checks, int skip_reset)
     if (wait_for_level(power_good_low) != WaitResult::REACHED)
         OPTAD_LOG_WARNING("WARNING:optad:shutdown - POWER_GOOD not set to LOW!\n");
     drive_every_line(supplies_off);
+    // Off now: what the IMC raised while it went down is old news.
+    job_list_module_off();
     OPTAD_LOG_DEBUG("DEBUG:optad:shutdown - IMC shutdown Completed!!!\n");
     return 0;
 }

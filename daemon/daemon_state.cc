@@ -7,6 +7,7 @@ void DaemonState::reset()
     state = OPTAD_STARTUP_WAIT_POWER;
     imc_ready.store(0);
     power_ups.store(0);
+    module_generation.store(0);
     status_polling = 0;
     first_power_up = 1;
     safe_mode = 0;

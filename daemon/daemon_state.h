@@ -22,9 +22,10 @@ enum OptadState : int {
     OPTAD_STARTUP_DONE = 7,           // running
 };
 
-// Everything here belongs to the main loop's thread, except imc_ready and
-// power_ups: the GPIO listener threads read them, so they are atomic (and a
-// shutdown clears imc_ready under the job-list mutex, see job_queue.h).
+// Everything here belongs to the main loop's thread, except imc_ready,
+// power_ups and module_generation: the GPIO listener threads read them, so
+// they are atomic (and a shutdown clears imc_ready under the job-list mutex, see
+// job_queue.h).
 struct DaemonState {
     int state = OPTAD_STARTUP_WAIT_POWER;
     // 1 from a successful power-up until the next shutdown or power-up
@@ -36,6 +37,13 @@ struct DaemonState {
     // the time the listener holds the job list, the module was restarted
     // and powered up again meanwhile, and the drop is old news.
     std::atomic<unsigned> power_ups{0};
+    // Changed, under the job-list mutex, when a shutdown begins (as it
+    // empties the job list) and when it has taken the module's power. The
+    // interrupt listener notes it before it reads its line; an interrupt
+    // read before a shutdown, or while one ran, is old news. Unlike
+    // power_ups it does not change when a power-up succeeds: the IMC's
+    // first interrupt comes while its power-up is still running, and counts.
+    std::atomic<unsigned> module_generation{0};
     // Poll the camera status block whenever the job list is empty (set once
     // the firmware is known to be current).
     int status_polling = 0;

@@ -173,6 +173,18 @@ int queue_module_job(int id, unsigned power_ups_seen, bool abandon_req_waits)
     return result;
 }
 
+int queue_interrupt_job(int id, unsigned generation_seen)
+{
+    job_list_lock();
+    int result = 1;
+    if (daemon_state.module_generation.load() == generation_seen) {
+        result = append_locked(id);
+        job_list_signal();
+    }
+    job_list_unlock();
+    return result;
+}
+
 void resume_req_waits()
 {
     job_list_lock();
@@ -207,6 +219,15 @@ void job_list_clear_for_shutdown()
     job_list_lock();
     job_list.clear();
     daemon_state.imc_ready.store(0);
+    daemon_state.module_generation.fetch_add(1);
+    job_list_unlock();
+}
+
+void job_list_module_off()
+{
+    job_list_lock();
+    daemon_state.module_generation.fetch_add(1);
+    job_list.remove_all(JT_I2N_INT);
     job_list_unlock();
 }
 

@@ -74,6 +74,12 @@ int queue_param_job(int id);
 // REQ waits in the same step (spi_abandon_req_waits), so that no power-up
 // can resume them in between.
 int queue_module_job(int id, unsigned power_ups_seen, bool abandon_req_waits);
+// The interrupt listener's job: appended, with the main loop woken, only
+// while the module generation is still the one the listener read before
+// its line (checked under the mutex, where shutdowns change it). Returns 0
+// when queued, 1 when a shutdown began or ended since (nothing queued), -1
+// when the list had no room.
+int queue_interrupt_job(int id, unsigned generation_seen);
 // The main loop, as a power-up begins: REQ waits count again.
 void resume_req_waits();
 
@@ -82,10 +88,16 @@ void resume_req_waits();
 bool job_list_take(int *id);
 // The main loop: removes every queued copy of id.
 void job_list_remove(int id);
-// The main loop, when the module is shut down: empties the list and clears
-// the IMC-ready flag in one step, so that no producer's job meant for the
-// module that is going away survives the shutdown.
+// The main loop, when the module is shut down: empties the list, clears
+// the IMC-ready flag and moves the module generation on in one step, so
+// that no producer's job meant for the module that is going away survives
+// the shutdown.
 void job_list_clear_for_shutdown();
+// The main loop, when the shutdown has taken the module's power: moves the
+// module generation on again and removes the interrupts queued meanwhile.
+// An IMC told to reset starts again while its supplies are still on, and
+// its interrupt then is not the next start's first one.
+void job_list_module_off();
 
 // From any thread but the main loop: whether the IMC is started, i.e. the
 // gate is open. Tries the IMC-ready mutex and, when that succeeds, releases

@@ -32,9 +32,9 @@
 //   never while it talks to the IMC.
 // - The daemon state, its flags and counters, the job records, scam_sts and
 //   the link buffers belong to the main loop's thread alone. What other
-//   threads need of them is published in atomics: the IMC-ready flag and
-//   the power-up count (GPIO listeners), the shutter index and the lens
-//   focus switch (D-Bus handlers, status_monitor.h).
+//   threads need of them is published in atomics: the IMC-ready flag, the
+//   power-up count and the module generation (GPIO listeners), the shutter
+//   index and the lens focus switch (D-Bus handlers, status_monitor.h).
 // - A parameter job from another thread is queued only while the IMC is
 //   started (queue_param_job): the gate is tried under the job-list mutex,
 //   and the main loop closes it under the same mutex before a restart's

@@ -26,10 +26,12 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace optad {
@@ -121,19 +123,28 @@ public:
     }
     int get_value(pinio_line *p) override
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        Line &l = of(p);
-        if (!l.edges.empty()) {
-            l.value = l.edges.front();
-            l.edges.pop_front();
-            char c;
-            if (::recv(l.sock[0], &c, 1, MSG_OOB) != 1)
-                std::perror("recv MSG_OOB");
-            if (!l.edges.empty())
-                notify(l);
+        int value;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            Line &l = of(p);
+            if (!l.edges.empty()) {
+                l.value = l.edges.front();
+                l.edges.pop_front();
+                char c;
+                if (::recv(l.sock[0], &c, 1, MSG_OOB) != 1)
+                    std::perror("recv MSG_OOB");
+                if (!l.edges.empty())
+                    notify(l);
+            }
+            value = succeeds("get", l, l.fail_get) ? l.value : -1;
         }
-        return succeeds("get", l, l.fail_get) ? l.value : -1;
+        // What the main loop does between a listener's read and its append.
+        if (after_read)
+            std::exchange(after_read, nullptr)();
+        return value;
     }
+    // Run once, right after the next value read, on the reading thread.
+    std::function<void()> after_read;
     int set_edge(pinio_line *p, int edge) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -551,6 +562,59 @@ TEST_F(GpioListenerTest, EveryRiseOfTheInterruptLineIsAJobAndAFallIsNone)
     EXPECT_EQ(jobs(), (std::vector<int>{JT_I2N_INT, JT_I2N_INT}));
     for (const LogCapture::Line &line : log.lines())
         EXPECT_EQ(line.priority, LOG_DEBUG) << line.text;
+}
+
+// An interrupt read before a shutdown began, or while it ran (an IMC told
+// to reset starts again before its supplies go), is not the next start's
+// first interrupt: it is not queued, or no longer queued, when the next
+// power-up waits for that. The IMC's first interrupt comes while its
+// power-up still runs (the power-up not yet counted, the IMC not yet
+// ready): it counts.
+TEST_F(GpioListenerTest, AnInterruptFromBeforeOrDuringAShutdownIsNotTheNextStartsFirst)
+{
+    const auto shutdown_begins = [] { job_list_clear_for_shutdown(); };
+    const auto module_off = [] { job_list_module_off(); };
+    const auto shutdown = [] {
+        job_list_clear_for_shutdown();
+        job_list_module_off();
+    };
+    const auto powered_up = [] {
+        daemon_state.power_ups.fetch_add(1);
+        daemon_state.imc_ready.store(1);
+    };
+    const struct {
+        const char *name;
+        std::function<void()> before;   // before the interrupt
+        std::function<void()> between;  // after the listener read the line, before it appends
+        std::function<void()> after;
+        bool queued;  // by the listener
+        std::vector<int> jobs;
+    } cases[] = {
+        {"while the module runs", powered_up, nullptr, nullptr, true, {JT_I2N_INT}},
+        {"read before a shutdown", powered_up, shutdown_begins, nullptr, false, {}},
+        {"read before a whole shutdown", powered_up, shutdown, nullptr, false, {}},
+        {"read during a shutdown, queued after it", shutdown_begins, module_off, nullptr, false, {}},
+        {"queued during a shutdown", shutdown_begins, nullptr, module_off, true, {}},
+        {"read during the next power-up", shutdown, nullptr, nullptr, true, {JT_I2N_INT}},
+        {"read during the next power-up, queued after it succeeded", shutdown, powered_up, nullptr, true,
+         {JT_I2N_INT}},
+    };
+    gpio_listener &l = arm(I2N_INT, 0);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        daemon_state.reset();
+        job_list.clear();
+        if (c.before)
+            c.before();
+        pins.after_read = c.between;
+        log.clear();
+        EXPECT_EQ(edge(l, 1), c.queued ? 1 : 0);
+        EXPECT_EQ(log.count(I2N_SEND), c.queued ? 1 : 0) << log.text();
+        EXPECT_EQ(edge(l, 0), 0);
+        if (c.after)
+            c.after();
+        EXPECT_EQ(jobs(), c.jobs);
+    }
 }
 
 TEST_F(GpioListenerTest, TheFirstWakeOfTheInterruptLineIsIgnoredToo)
