@@ -3,6 +3,7 @@
 #include "config/param_settings.h"
 #include "daemon/job_queue.h"
 #include "daemon/jobs.h"
+#include "dbus/followed_peer.h"
 #include "dbus/legacy_generator.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -37,9 +38,7 @@ constexpr image_control_row image_control_properties[] = {
 };
 
 struct ClientState {
-    GDBusConnection *connection = nullptr;  // D-Bus thread only
-    gint64 subscription_id = -1;
-    guint watch_id = 0;
+    FollowedPeer service;  // D-Bus thread only
     // Start-up waits for the first CaptureMode value.
     std::mutex start_lock;
     std::condition_variable start_cond;
@@ -146,22 +145,13 @@ void bus_name_appeared_cb(GDBusConnection *connection, const gchar *, const gcha
         g_critical("bus_name_appeared_cb: assertion '%s' failed", "connection != NULL");
         return;
     }
-    client.connection = connection;
+    client.service.connection = connection;
     // Subscribed before the values are read, so that a change in between is
     // not lost: its signal comes after the reads' answers.
-    client.subscription_id = g_dbus_connection_signal_subscribe(
+    client.service.subscription_id = g_dbus_connection_signal_subscribe(
         connection, owner, "org.freedesktop.DBus.Properties", nullptr, nullptr, nullptr,
         G_DBUS_SIGNAL_FLAGS_NONE, properties_changed_cb, nullptr, nullptr);
     get_all_dbus_values(connection);
-}
-
-void bus_name_vanished_cb(GDBusConnection *, const gchar *, gpointer)
-{
-    if (client.connection != nullptr && client.subscription_id >= 0) {
-        g_dbus_connection_signal_unsubscribe(client.connection, static_cast<guint>(client.subscription_id));
-        client.subscription_id = -1;
-        client.connection = nullptr;
-    }
 }
 
 }  // namespace
@@ -195,19 +185,17 @@ void handle_image_control_value(const char *name, GVariant *value, int ready)
 
 void image_control_dbus_watch()
 {
-    client.watch_id = g_bus_watch_name(G_BUS_TYPE_SYSTEM, IMAGE_CONTROL_BUS_NAME, G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                       bus_name_appeared_cb, bus_name_vanished_cb, nullptr, nullptr);
-    if (client.watch_id == 0)
+    client.service.watch_id =
+        g_bus_watch_name(G_BUS_TYPE_SYSTEM, IMAGE_CONTROL_BUS_NAME, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                         bus_name_appeared_cb, followed_peer_vanished, &client.service, nullptr);
+    if (client.service.watch_id == 0)
         OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Failed to watch name on local system bus\n", "image_control_dbus",
                         "image_control_dbus_watch");
 }
 
 void image_control_dbus_unwatch()
 {
-    if (client.watch_id == 0)
-        return;
-    g_bus_unwatch_name(client.watch_id);
-    client.watch_id = 0;
+    followed_peer_unwatch(client.service);
 }
 
 int image_control_wait_start()
@@ -233,9 +221,7 @@ void image_control_reset_for_tests()
     std::lock_guard<std::mutex> guard(client.start_lock);
     client.started = 0;
     client.timeout_logged = false;
-    client.connection = nullptr;
-    client.subscription_id = -1;
-    client.watch_id = 0;
+    client.service = FollowedPeer{};
 }
 
 }  // namespace optad

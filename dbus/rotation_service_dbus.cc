@@ -3,6 +3,7 @@
 #include "config/param_settings.h"
 #include "daemon/job_queue.h"
 #include "daemon/jobs.h"
+#include "dbus/followed_peer.h"
 #include "platform/log.h"
 
 #include <gio/gio.h>
@@ -13,12 +14,7 @@ namespace optad {
 
 namespace {
 
-struct ClientState {
-    GDBusConnection *connection = nullptr;
-    gint64 subscription_id = -1;
-    guint watch_id = 0;
-};
-ClientState client;
+FollowedPeer rotation_service;
 
 // The answer to Properties.Get of the rotation. The read never waits on
 // the D-Bus thread: a rotation service that takes the call and never
@@ -64,24 +60,15 @@ void bus_name_appeared_cb(GDBusConnection *connection, const gchar *, const gcha
         g_critical("bus_name_appeared_cb: assertion '%s' failed", "connection != NULL");
         return;
     }
-    client.connection = connection;
+    rotation_service.connection = connection;
     // Subscribed before the value is read, so that a rotation that changes
     // in between is not lost: its signal comes after the read's answer.
-    client.subscription_id = g_dbus_connection_signal_subscribe(connection, owner, ROTATION_INTERFACE, nullptr,
-                                                                nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-                                                                rotation_signal_cb, nullptr, nullptr);
+    rotation_service.subscription_id = g_dbus_connection_signal_subscribe(
+        connection, owner, ROTATION_INTERFACE, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        rotation_signal_cb, nullptr, nullptr);
     g_dbus_connection_call(connection, ROTATION_BUS_NAME, ROTATION_OBJECT_PATH, "org.freedesktop.DBus.Properties",
                            "Get", g_variant_new("(ss)", ROTATION_INTERFACE, "Rotation"), nullptr,
                            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, rotation_read_done, nullptr);
-}
-
-void bus_name_vanished_cb(GDBusConnection *, const gchar *, gpointer)
-{
-    if (client.connection != nullptr && client.subscription_id >= 0) {
-        g_dbus_connection_signal_unsubscribe(client.connection, static_cast<guint>(client.subscription_id));
-        client.subscription_id = -1;
-        client.connection = nullptr;
-    }
 }
 
 }  // namespace
@@ -107,19 +94,17 @@ void handle_rotation_changed(int rotation)
 
 void rotation_service_dbus_watch()
 {
-    client.watch_id = g_bus_watch_name(G_BUS_TYPE_SYSTEM, ROTATION_BUS_NAME, G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                       bus_name_appeared_cb, bus_name_vanished_cb, nullptr, nullptr);
-    if (client.watch_id == 0)
+    rotation_service.watch_id =
+        g_bus_watch_name(G_BUS_TYPE_SYSTEM, ROTATION_BUS_NAME, G_BUS_NAME_WATCHER_FLAGS_NONE, bus_name_appeared_cb,
+                         followed_peer_vanished, &rotation_service, nullptr);
+    if (rotation_service.watch_id == 0)
         OPTAD_LOG_ERROR("ERROR:optad:%s:%s - Failed to watch name on local system bus\n",
                         "rotation_service_dbus", "rotation_service_dbus_watch");
 }
 
 void rotation_service_dbus_unwatch()
 {
-    if (client.watch_id == 0)
-        return;
-    g_bus_unwatch_name(client.watch_id);
-    client.watch_id = 0;
+    followed_peer_unwatch(rotation_service);
 }
 
 }  // namespace optad
