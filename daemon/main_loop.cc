@@ -5,6 +5,7 @@
 #include "daemon/jobs.h"
 #include "daemon/ops.h"
 #include "daemon/process_state.h"
+#include "dbus/optad_event.h"
 #include "imc/spi.h"
 #include "imc/status_block.h"
 #include "params/capture_settings.h"
@@ -52,8 +53,6 @@ constexpr int CHECK_POWER_LOG_EVERY = 100;
 constexpr int POWER_UP_ATTEMPTS = 5;
 // IMC errors over the process after which the module stays off.
 constexpr int IMC_ERROR_LIMIT = 5;
-// The overlay condition shown while the IMC firmware is upgraded.
-constexpr int OVERLAY_PTZ_BLOCK_UPGRADE = 2;
 
 DaemonState &ds = daemon_state;
 
@@ -206,7 +205,7 @@ void jt_check_firm_up()
         OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_CHECK_FIRM_UP - IMC firmware is already the latest firmware!\n");
 
     write_imc_status_file();
-    daemon_ops.overlay_set_condition(OVERLAY_PTZ_BLOCK_UPGRADE, 0);
+    daemon_ops.overlay_set_condition(OVERLAY_BLOCK_UPGRADE, 0);
     OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_CHECK_FIRM_UP - OPTAD state changed to OPTAD_STARTUP_UPDATE_PARAMS\n");
     // The next idle pass polls the status block, and the status monitor
     // starts the parameter sync from that poll.
@@ -217,7 +216,7 @@ void jt_check_firm_up()
 void jt_perform_firm_up()
 {
     // The overlay stays on until a firmware check finds nothing to do.
-    daemon_ops.overlay_set_condition(OVERLAY_PTZ_BLOCK_UPGRADE, 1);
+    daemon_ops.overlay_set_condition(OVERLAY_BLOCK_UPGRADE, 1);
     OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:JT_PERFORM_FIRM_UP - Received Perform Firmware upgrade\n");
     OPTAD_LOG_INFO("Image Chip is being upgraded...\n");
     if (daemon_ops.firmware_upgrade() < 0)
