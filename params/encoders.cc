@@ -718,14 +718,15 @@ constexpr encoder encoders[] = {
      byte_line{"DEBUG:optad:main_loop:time_d/n - Going to send Time of Day Night Filter=0x%02X\n"},
      "ERROR:optad:main_loop:time_d/n - Invalid checksum\n"},
     // No expected byte: the protector's position at 0x15 belongs to the
-    // lens rule. The start-up sync and the lens follow-up write there where
-    // the lens needs the protector (open in front of a lens, closed over a
-    // bare sensor) before they queue this job, and the confirmation compares
-    // with that. A position set over D-Bus against the lens therefore stays
-    // unconfirmed: it is resent, given up after ten sends, and the next poll
-    // finds the protector where the lens rule does not want it and moves it
-    // back. Were the position sent expected here, "open" with no lens would
-    // be confirmed and leave the bare sensor facing the sun.
+    // lens rule. The start-up sync and the lens follow-up write there the
+    // position the lens needs (open in front of a lens, closed over a bare
+    // sensor) before they queue this job, and the confirmation compares with
+    // that. A position set over D-Bus against the lens therefore stays
+    // unconfirmed: it is resent every 5 s and given up after ten sends, and
+    // the lens follow-up of the poll that gives it up finds the protector
+    // where the lens does not want it and moves it back. Were the position
+    // sent expected here, "open" with no lens would be confirmed and leave
+    // the bare sensor facing the sun.
     {JOB_SUNLIGHT, GROUP_SYSTEM, 0x09, 1, 0, {}, PARAM_SENSOR_PROTECTOR,
      by_string<sunlight_rule>, nullptr,
      byte_line{"DEBUG:optad:main_loop:sunlight - Going to send Sunlight Protector=0x%02X\n"},

@@ -16,13 +16,13 @@ namespace optad {
 
 namespace {
 
-// Commands whose effect the status block does not show: a focus drive is a
-// relative step, and the exposure priority shares the exposure-mode byte
-// with job 12, which confirms it. Nothing could ever confirm them, and a
-// pending mark left on them would hold the start-up sync open (it waits
-// until no parameter job is pending) until the next power-up. So a
-// successful send is all they get: their record goes idle at once, with
-// the send time kept for the record.
+// Commands the confirmation check has no row for: a focus drive is a
+// relative step the status block does not show, and the exposure priority
+// sets the exposure-mode byte, which job 12's row compares. A pending mark
+// left on them would never be cleared and would hold the start-up sync open
+// (it waits until no parameter job is pending) until the next power-up. So
+// a successful send is all they get: their record goes idle at once, its
+// try count back to 0 and its send time kept.
 constexpr bool has_confirmation(int job)
 {
     return job != JOB_FOCUSDRIVE && job != JOB_ONVIF_EXPOSURE_PRIORITY_NORMAL;
@@ -108,8 +108,9 @@ int wait_or_retry_command(int job)
                             job);
         }
         give_up_action(job);
-        // The try count stays: until a confirmation resets it, a later
-        // request for this job gets one send and no resends.
+        // The try count stays: until a confirmation or the next power-up
+        // resets it, a later request for this job gets one send and no
+        // resends.
         record.pending = 0;
         return 0;
     }

@@ -22,8 +22,9 @@ inline constexpr int SEND_TRIES_LIMIT = 10;
 inline constexpr int64_t SEND_PARAM_REQ_TIMEOUT_US = 10'000'000;
 
 // Encodes and sends parameter job `job` (12..47); returns a SEND_PARAM_
-// value (daemon/ops.h). On success the job's record is pending, its send
-// time is now and its try count one higher.
+// value (daemon/ops.h). On success the job's send time is now and, for a
+// job the status block confirms, its record is pending with its try count
+// one higher; jobs 34 and 47 go idle at once (their try count 0).
 int send_param(int job);
 
 // For a pending job the last status reply did not confirm: 1 while it may

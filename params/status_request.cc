@@ -24,10 +24,11 @@ int request_camera_status()
         result = -1;
     }
 
-    // The baseline is taken from this poll whatever its result: after a
-    // failed exchange recv_buf holds what the failed transfer left (the
-    // cleared buffer when nothing arrived), and the sync that follows then
-    // finds the values different and pushes them.
+    // The baseline is taken from every poll of this state, whatever its
+    // result. A failed exchange ends the pass before the status check, which
+    // is what starts the sync and moves the state on; so the next poll, in
+    // the same state, takes the baseline again, and the sync always starts
+    // from a reply that arrived.
     if (daemon_state.state == OPTAD_STARTUP_UPDATE_PARAMS) {
         if (log_verbose()) {
             OPTAD_LOG_DEBUG("DEBUG:optad:main_loop:request_camera_status - Saving First Confirmed Camera Status!\n");
