@@ -13,7 +13,7 @@
 
 namespace optad {
 
-const fpga_field fpga_fields[FPGA_FIELD_COUNT] = {
+const FpgaField fpga_fields[FPGA_FIELD_COUNT] = {
     {"pci_rx.nbr_of_dws", &fpga_status::pci_rx, 0, 0xFFFFFF, true},
     {"ctrl.crop_en", &fpga_status::ctrl, 0, 0x1, false},
     {"ctrl.strm_en", &fpga_status::ctrl, 1, 0x1, false},
@@ -46,25 +46,25 @@ constexpr uint32_t FPGA_CTRL_KEEP = ~(FPGA_CTRL_STRM_EN | FPGA_CTRL_MIN_Y_VAL);
 static_assert(FPGA_CTRL_KEEP == 0xFFC03FFDu);
 
 // The messages of an open, by the operation that logs them.
-struct open_messages {
+struct OpenMessages {
     LogFormat<int, const char *, const char *> open_failed;  // errno, its text, the device
     LogFormat<int, const char *> mode_failed;                // errno, its text
     LogFormat<int, const char *> speed_failed;               // errno, its text
 };
 
-constexpr open_messages reg_messages = {
+constexpr OpenMessages reg_messages = {
     "%d (%s) ERROR:optad:fpga_reg - Failed to open %s\n",
     "%d - (%s) ERROR:optad:fpga_reg - SPI_IOC_WR_MODE failed\n",
     "%d - (%s) ERROR:optad:fpga_reg - SPI_IOC_WR_MAX_SPEED_HZ failed\n",
 };
 
-constexpr open_messages all_regs_messages = {
+constexpr OpenMessages all_regs_messages = {
     "%d (%s) ERROR:optad:get_all_fpga_regs - Failed to open %s\n",
     "%d - (%s) ERROR:optad:get_all_fpga_regs - SPI_IOC_WR_MODE failed\n",
     "%d - (%s) ERROR:optad:get_all_fpga_regs - SPI_IOC_WR_MAX_SPEED_HZ failed\n",
 };
 
-int open_device(const open_messages &msg)
+int open_device(const OpenMessages &msg)
 {
     int fd = dev_open(FPGA_DEVICE, O_RDWR);
     if (fd < 0) {
@@ -195,7 +195,7 @@ int print_fpga_status()
     log_write(LOG_DEBUG, "DEBUG:fpga - FPGA status - FPGA status width x height, rw_capt=%dx%d\n",
               fpga_capt_width(st.rw_capt), fpga_capt_height(st.rw_capt));
     log_write(LOG_DEBUG, "\n");
-    for (const fpga_field &f : fpga_fields) {
+    for (const FpgaField &f : fpga_fields) {
         log_write(LOG_DEBUG, "DEBUG:fpga - FPGA status %s=%d\n", f.name, static_cast<int>(fpga_field_value(st, f)));
         if (f.group_end)
             log_write(LOG_DEBUG, "\n");

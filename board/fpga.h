@@ -53,7 +53,7 @@ struct fpga_status {
 // One field of the status dump: a bit field of one register of fpga_status.
 // The table lists them in dump order; group_end marks where the dump puts a
 // blank line.
-struct fpga_field {
+struct FpgaField {
     const char *name;  // "ctrl.crop_en"
     uint32_t fpga_status::*reg;
     unsigned shift;
@@ -61,10 +61,10 @@ struct fpga_field {
     bool group_end;
 };
 inline constexpr size_t FPGA_FIELD_COUNT = 17;
-extern const fpga_field fpga_fields[FPGA_FIELD_COUNT];
+extern const FpgaField fpga_fields[FPGA_FIELD_COUNT];
 
 // The value of one field.
-inline uint32_t fpga_field_value(const fpga_status &st, const fpga_field &f)
+inline uint32_t fpga_field_value(const fpga_status &st, const FpgaField &f)
 {
     return (st.*(f.reg) >> f.shift) & f.mask;
 }

@@ -12,7 +12,7 @@ namespace optad {
 
 // The lines without a signal name are never named by a message of the
 // power sequences; they keep null there.
-const module_gpio_line module_gpio_lines[MODULE_GPIO_LINE_COUNT] = {
+const ModuleGpioLine module_gpio_lines[MODULE_GPIO_LINE_COUNT] = {
     {GPIO_POWER_GOOD, "POWER_GOOD", false},
     {GPIO_SPI_FRONT_TRISTATE, "SPI_FRONT_TRISTATE", true},
     {GPIO_I2C_PMIC_TRISTATE, "I2C_PMIC_TRISTATE", true},
@@ -34,7 +34,7 @@ const module_gpio_line module_gpio_lines[MODULE_GPIO_LINE_COUNT] = {
 
 const char *gpio_signal_name(const char *line)
 {
-    for (const module_gpio_line &l : module_gpio_lines)
+    for (const ModuleGpioLine &l : module_gpio_lines)
         if (std::strcmp(l.name, line) == 0)
             return l.signal;
     return nullptr;

@@ -36,7 +36,7 @@ inline constexpr const char *GPIO_FWUP_CMPLT_LABEL = "FWUP_CMPLT";
 // One module line: its name for the GPIO library, the upper-case signal
 // name the messages use (null where the messages never name the line), and
 // whether the NWC side drives it.
-struct module_gpio_line {
+struct ModuleGpioLine {
     const char *name;
     const char *signal;
     bool output;
@@ -45,7 +45,7 @@ struct module_gpio_line {
 // Every module line, in the order the diagnostic tool lists them, dc_off
 // last (the tool does not list it).
 inline constexpr size_t MODULE_GPIO_LINE_COUNT = 17;
-extern const module_gpio_line module_gpio_lines[MODULE_GPIO_LINE_COUNT];
+extern const ModuleGpioLine module_gpio_lines[MODULE_GPIO_LINE_COUNT];
 // The lines the diagnostic tool lists: the first 16 of the table.
 inline constexpr size_t MODULE_GPIO_LISTED_COUNT = 16;
 

@@ -14,7 +14,7 @@
 
 namespace optad {
 
-const gpio_listener_row gpio_listener_rows[GPIO_LISTENER_COUNT] = {
+const GpioListenerRow gpio_listener_rows[GPIO_LISTENER_COUNT] = {
     {GPIO_POWER_GOOD, "power_good", "gpio_power_good", 0, true, JT_RESTART_IMC, nullptr,
      "Image Chip Error, GPIO POWER_GOOD is low!\n", LOG_ERR},
     {GPIO_INIT_DONE, "gpio_init_done", "gpio_init_done", 0, true, JT_RESTART_IMC, nullptr,
@@ -28,13 +28,13 @@ namespace {
 
 // A set-up failure: errno (saved right after the failing call, before any
 // other log line could change it), its text, the tag and the line.
-void log_setup_error(int e, const gpio_listener_row &row, const char *what)
+void log_setup_error(int e, const GpioListenerRow &row, const char *what)
 {
     OPTAD_LOG_ERROR("%d - (%s) ERROR:optad:%s - Not possible to %s GPIO %s!\n", e, strerror(e), row.setup_tag, what,
                     row.line);
 }
 
-void release(gpio_listener &l)
+void release(GpioListener &l)
 {
     pinio_close(l.line);
     pinio_free(l.line);
@@ -42,9 +42,9 @@ void release(gpio_listener &l)
     l.fd = -1;
 }
 
-gpointer listen(const gpio_listener_row &row)
+gpointer listen(const GpioListenerRow &row)
 {
-    gpio_listener listener;
+    GpioListener listener;
     if (gpio_listener_setup(listener, row) != 0)
         return nullptr;
     for (;;)
@@ -53,9 +53,9 @@ gpointer listen(const gpio_listener_row &row)
 
 }  // namespace
 
-int gpio_listener_setup(gpio_listener &l, const gpio_listener_row &row)
+int gpio_listener_setup(GpioListener &l, const GpioListenerRow &row)
 {
-    l = gpio_listener{};
+    l = GpioListener{};
     l.row = &row;
     OPTAD_LOG_DEBUG("DEBUG:optad:%s - pinio_get_value called to GPIO %s\n", row.setup_tag, row.line);
 
@@ -109,9 +109,9 @@ int gpio_listener_setup(gpio_listener &l, const gpio_listener_row &row)
     return 0;
 }
 
-int gpio_listener_wait_once(gpio_listener &l)
+int gpio_listener_wait_once(GpioListener &l)
 {
-    const gpio_listener_row &row = *l.row;
+    const GpioListenerRow &row = *l.row;
 
     // The edge event is an exceptional condition on the value descriptor.
     // No time limit: the line is watched for the daemon's lifetime.

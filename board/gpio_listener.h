@@ -27,7 +27,7 @@ gpointer gpio_init_done(gpointer);
 gpointer gpio_i2n_int(gpointer);
 
 // What distinguishes one listener from the others.
-struct gpio_listener_row {
+struct GpioListenerRow {
     const char *line;         // line name for the GPIO library
     const char *setup_tag;    // function word of the set-up messages
     const char *loop_tag;     // function word of the wait-loop messages
@@ -45,11 +45,11 @@ enum : int {
     GPIO_LISTENER_I2N_INT,
     GPIO_LISTENER_COUNT,
 };
-extern const gpio_listener_row gpio_listener_rows[GPIO_LISTENER_COUNT];
+extern const GpioListenerRow gpio_listener_rows[GPIO_LISTENER_COUNT];
 
 // One listener's own state.
-struct gpio_listener {
-    const gpio_listener_row *row = nullptr;
+struct GpioListener {
+    const GpioListenerRow *row = nullptr;
     pinio_line *line = nullptr;
     int fd = -1;
     bool first_wake = false;
@@ -61,11 +61,11 @@ struct gpio_listener {
 // Requests and opens the row's line, makes it an input and arms both edges.
 // 0 with the line held and the first-wake flag set, or -1 (logged) with the
 // line closed and freed again.
-int gpio_listener_setup(gpio_listener &listener, const gpio_listener_row &row);
+int gpio_listener_setup(GpioListener &listener, const GpioListenerRow &row);
 
 // One pass of the wait loop: blocks until select() returns, then reads the
 // level and acts on it. Returns 1 when a job was appended, 0 when the wake
 // asked for nothing, -1 when select() reported no edge on the descriptor.
-int gpio_listener_wait_once(gpio_listener &listener);
+int gpio_listener_wait_once(GpioListener &listener);
 
 }  // namespace optad

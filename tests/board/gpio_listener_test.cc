@@ -262,7 +262,7 @@ protected:
     void TearDown() override
     {
         // The daemon never lets go of a watched line; the test does.
-        for (gpio_listener &l : listeners_)
+        for (GpioListener &l : listeners_)
             if (l.line != nullptr) {
                 pinio_close(l.line);
                 pinio_free(l.line);
@@ -272,16 +272,16 @@ protected:
     }
 
     // A listener set up for `which`, held until the end of the test.
-    gpio_listener &set_up(const Listener &which)
+    GpioListener &set_up(const Listener &which)
     {
-        gpio_listener &l = listeners_.emplace_back();
+        GpioListener &l = listeners_.emplace_back();
         EXPECT_EQ(gpio_listener_setup(l, gpio_listener_rows[which.row]), 0);
         return l;
     }
     // The same, with its first wake consumed with the line at `level`.
-    gpio_listener &arm(const Listener &which, int level)
+    GpioListener &arm(const Listener &which, int level)
     {
-        gpio_listener &l = set_up(which);
+        GpioListener &l = set_up(which);
         if (l.line == nullptr)
             return l;
         pins.edge(which.line, level);
@@ -290,7 +290,7 @@ protected:
         return l;
     }
     // One edge to `level` and the listener's answer to it.
-    int edge(gpio_listener &l, int level)
+    int edge(GpioListener &l, int level)
     {
         if (l.line == nullptr) {
             ADD_FAILURE() << "the listener was not set up";
@@ -312,7 +312,7 @@ protected:
 
     EdgePins pins;
     LogCapture log;
-    std::deque<gpio_listener> listeners_;
+    std::deque<GpioListener> listeners_;
 };
 
 // ---------------- set-up ----------------
@@ -322,7 +322,7 @@ TEST_F(GpioListenerTest, SetUpArmsBothEdgesOfAnInputAndHoldsTheLine)
     for (const Listener &which : ALL) {
         SCOPED_TRACE(which.line);
         log.clear();
-        gpio_listener &l = set_up(which);
+        GpioListener &l = set_up(which);
         EXPECT_TRUE(l.first_wake);
         EXPECT_GE(l.fd, 0);
         const Line &line = pins.line(which.line);
@@ -408,7 +408,7 @@ TEST_F(GpioListenerTest, AFixedDirectionOrAFailedEdgeSetUpIsLoggedAndTheSetUpGoe
     Line &line = pins.line("imc_power_good");
     line.alterable = false;
     line.fail_edge = EINVAL;
-    gpio_listener &l = set_up(POWER_GOOD);
+    GpioListener &l = set_up(POWER_GOOD);
     EXPECT_EQ(log.count("1 - (Operation not permitted) ERROR:optad:power_good - Not possible to alter direction on "
                         "GPIO imc_power_good!\n"),
               1);
@@ -429,7 +429,7 @@ TEST_F(GpioListenerTest, AFixedDirectionOrAFailedEdgeSetUpIsLoggedAndTheSetUpGoe
 TEST_F(GpioListenerTest, TheFirstWakeIsIgnoredEvenForADropWithTheImcReady)
 {
     imc_ready(1);
-    gpio_listener &l = set_up(POWER_GOOD);
+    GpioListener &l = set_up(POWER_GOOD);
     log.clear();
 
     EXPECT_EQ(edge(l, 0), 0);
@@ -454,7 +454,7 @@ TEST_F(GpioListenerTest, ADropWhileTheImcRunsAsksForARestart)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.which.line);
         job_list.clear();
-        gpio_listener &l = arm(c.which, 1);
+        GpioListener &l = arm(c.which, 1);
         imc_ready(1);
         log.clear();
 
@@ -482,7 +482,7 @@ TEST_F(GpioListenerTest, ADropSeenBeforeARestartThatRanMeanwhileAsksForNothing)
     // drops; the INIT_DONE listener's restart runs first, shuts the module
     // down and clears the IMC-ready flag; only then does this listener get
     // the lock.
-    gpio_listener &l = arm(POWER_GOOD, 1);
+    GpioListener &l = arm(POWER_GOOD, 1);
     imc_ready(1);
     job_list.clear();
     job_list_lock();
@@ -521,7 +521,7 @@ TEST_F(GpioListenerTest, ADropDuringPowerUpOrShutdownAsksForNothing)
 {
     for (const Listener &which : {POWER_GOOD, INIT_DONE}) {
         SCOPED_TRACE(which.line);
-        gpio_listener &l = arm(which, 1);
+        GpioListener &l = arm(which, 1);
         imc_ready(0);
         log.clear();
         EXPECT_EQ(edge(l, 0), 0);
@@ -535,8 +535,8 @@ TEST_F(GpioListenerTest, ADropDuringPowerUpOrShutdownAsksForNothing)
 TEST_F(GpioListenerTest, AFailedReadTriggersNothing)
 {
     imc_ready(1);
-    gpio_listener &pg = arm(POWER_GOOD, 1);
-    gpio_listener &i2n = arm(I2N_INT, 0);
+    GpioListener &pg = arm(POWER_GOOD, 1);
+    GpioListener &i2n = arm(I2N_INT, 0);
     pins.line("imc_power_good").fail_get = EIO;
     pins.line("imc_i2n_int").fail_get = EIO;
     log.clear();
@@ -549,7 +549,7 @@ TEST_F(GpioListenerTest, AFailedReadTriggersNothing)
 
 TEST_F(GpioListenerTest, EveryRiseOfTheInterruptLineIsAJobAndAFallIsNone)
 {
-    gpio_listener &l = arm(I2N_INT, 0);
+    GpioListener &l = arm(I2N_INT, 0);
     // The interrupt does not depend on the IMC-ready flag.
     imc_ready(0);
     log.clear();
@@ -599,7 +599,7 @@ TEST_F(GpioListenerTest, AnInterruptFromBeforeOrDuringAShutdownIsNotTheNextStart
         {"read during the next power-up, queued after it succeeded", shutdown, powered_up, nullptr, true,
          {JT_I2N_INT}},
     };
-    gpio_listener &l = arm(I2N_INT, 0);
+    GpioListener &l = arm(I2N_INT, 0);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         daemon_state.reset();
@@ -619,7 +619,7 @@ TEST_F(GpioListenerTest, AnInterruptFromBeforeOrDuringAShutdownIsNotTheNextStart
 
 TEST_F(GpioListenerTest, TheFirstWakeOfTheInterruptLineIsIgnoredToo)
 {
-    gpio_listener &l = set_up(I2N_INT);
+    GpioListener &l = set_up(I2N_INT);
     EXPECT_EQ(edge(l, 1), 0);
     EXPECT_EQ(log.count("DEBUG:optad:gpio_i2n_int - Ignoring first value change on GPIO imc_i2n_int which is 1!\n"), 1);
     EXPECT_EQ(jobs(), std::vector<int>{});
@@ -629,9 +629,9 @@ TEST_F(GpioListenerTest, WithVerboseLoggingOffOnlyTheErrorLinesAreWritten)
 {
     LogCapture quiet(false);
     imc_ready(1);
-    gpio_listener &pg = arm(POWER_GOOD, 1);
-    gpio_listener &id = arm(INIT_DONE, 1);
-    gpio_listener &i2n = arm(I2N_INT, 0);
+    GpioListener &pg = arm(POWER_GOOD, 1);
+    GpioListener &id = arm(INIT_DONE, 1);
+    GpioListener &i2n = arm(I2N_INT, 0);
     EXPECT_EQ(edge(i2n, 1), 1);
     EXPECT_EQ(edge(i2n, 0), 0);
     EXPECT_EQ(edge(pg, 0), 1);
@@ -643,7 +643,7 @@ TEST_F(GpioListenerTest, WithVerboseLoggingOffOnlyTheErrorLinesAreWritten)
 
 TEST_F(GpioListenerTest, AWakeWithoutAnEdgeOnTheDescriptorReadsNothing)
 {
-    gpio_listener &l = arm(POWER_GOOD, 1);
+    GpioListener &l = arm(POWER_GOOD, 1);
     // A descriptor select() refuses: the pass ends without a read.
     int sv[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
@@ -661,7 +661,7 @@ TEST_F(GpioListenerTest, AWakeWithoutAnEdgeOnTheDescriptorReadsNothing)
 
 TEST_F(GpioListenerTest, TheJobWakesAMainLoopWaitingForData)
 {
-    gpio_listener &l = arm(I2N_INT, 0);
+    GpioListener &l = arm(I2N_INT, 0);
 
     // The main loop's wait, with a deadline so that a missing signal fails
     // the test instead of hanging it.
@@ -696,15 +696,15 @@ TEST_F(GpioListenerTest, ThreeListenersAndTheMainLoopAtOnce)
     // loop is never scheduled until the end.
     constexpr int ROUNDS = 60;
     imc_ready(1);
-    gpio_listener &pg = arm(POWER_GOOD, 1);
-    gpio_listener &id = arm(INIT_DONE, 1);
-    gpio_listener &i2n = arm(I2N_INT, 0);
+    GpioListener &pg = arm(POWER_GOOD, 1);
+    GpioListener &id = arm(INIT_DONE, 1);
+    GpioListener &i2n = arm(I2N_INT, 0);
 
     // Each listener runs its wait loop on a thread of its own, as in the
     // daemon, until told to stop; a harmless edge then ends its last pass.
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
-    for (gpio_listener *l : {&pg, &id, &i2n})
+    for (GpioListener *l : {&pg, &id, &i2n})
         threads.emplace_back([l, &stop] {
             while (!stop)
                 gpio_listener_wait_once(*l);

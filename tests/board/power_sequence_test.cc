@@ -110,7 +110,7 @@ protected:
     void TearDown() override
     {
         EXPECT_EQ(hw.dev.open_count(), 0) << "every device closed again, the I2C bus included";
-        for (const module_gpio_line &l : module_gpio_lines) {
+        for (const ModuleGpioLine &l : module_gpio_lines) {
             EXPECT_EQ(hw.pins.line(l.name).requested, 0) << l.name;
             EXPECT_EQ(hw.pins.line(l.name).open_count, 0) << l.name;
         }
@@ -667,7 +667,7 @@ TEST_F(ShutdownTest, HeartBeatOrMarkerBlocksAfterTheListIsEmptiedAndBeforeTheRes
 
 TEST_F(ShutdownTest, EveryWriteFailingStillRunsEveryStep)
 {
-    for (const module_gpio_line &l : module_gpio_lines)
+    for (const ModuleGpioLine &l : module_gpio_lines)
         if (l.output)
             hw.pins.line(l.name).fail_set = EIO;
     EXPECT_EQ(shutdown(0, 0), 0);

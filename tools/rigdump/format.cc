@@ -80,7 +80,7 @@ std::string fpga_rows(const fpga_status &st)
     std::string out = "\n";
     out += format(" rw_capt:           %*s%dx%d\n", FPGA_VALUE_PAD, " ", fpga_capt_width(st.rw_capt),
                   fpga_capt_height(st.rw_capt));
-    for (const fpga_field &f : fpga_fields)
+    for (const FpgaField &f : fpga_fields)
         out += format(" %s:%*s%*s%d\n", f.name, pad_to(FPGA_NAME_WIDTH, std::strlen(f.name)), "", FPGA_VALUE_PAD,
                       " ", static_cast<int>(fpga_field_value(st, f)));
     out += format(" io_exp:            %*s0x%02X\n", FPGA_VALUE_PAD, " ", static_cast<unsigned>(st.io_exp & 0xFF));
