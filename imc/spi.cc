@@ -336,6 +336,13 @@ int spi_check_req_timer(int64_t timeout_us)
     // edges that come after this exchange.
     while (spi_wait_req_edge(0) > 0) {
     }
+    // POWER_GOOD or INIT_DONE may have fallen since REQ was read. Once the
+    // listener has said so, the exchange would clock a frame into a module
+    // that cannot take it: give it up like a wait that was abandoned.
+    if (req_abandon.abandoned.load()) {
+        log_abandoned_wait();
+        return -1;
+    }
     return 0;
 }
 

@@ -238,6 +238,7 @@ void Imc::stop()
         ctx_.note("IMC stopped while writing its flash: only the boot loader is left");
     state_ = State::Off;
     upgrade_ = Upgrade::Idle;
+    stopped_with_req_us_ = req_raised_ ? ctx_.now_us : -1;
     req_raised_ = false;
     i2n_unread_ = false;
     i2n_min_done_ = false;
@@ -384,6 +385,20 @@ void Imc::withdraw_req()
     req_raised_ = false;
     ctx_.timers.cancel(TimerId::ReqFall);
     ctx_.timers.cancel(TimerId::ReqRenew);
+}
+
+// The master reads REQ high and then clocks its exchange; power or
+// INIT_DONE may go in between, and no master can close that gap. So the
+// first exchange shortly after the IMC stopped with a request standing is
+// the master's answer to that request, not a breach of the protocol. Any
+// later one, or one long after, is: the master should have seen the line
+// fall and REQ stay low.
+bool Imc::exchange_in_flight()
+{
+    constexpr int64_t IN_FLIGHT_US = 1'000'000;  // scheduling of a loaded host, with room
+    const bool in_flight = stopped_with_req_us_ >= 0 && ctx_.now_us - stopped_with_req_us_ <= IN_FLIGHT_US;
+    stopped_with_req_us_ = -1;
+    return in_flight;
 }
 
 bool Imc::take_req()
@@ -560,6 +575,11 @@ void Imc::start_version_up(uint32_t size)
 void Imc::transfer(const uint8_t *tx, uint8_t *rx, uint32_t len, bool valid)
 {
     if (!answering()) {
+        if (exchange_in_flight()) {
+            ctx_.note("IMC %s: a %u-byte exchange the master began on the last REQ reaches nobody", state_name(state_),
+                      len);
+            return;
+        }
         ctx_.violation("imc: %u-byte exchange while the IMC is %s", len, state_name(state_));
         return;
     }

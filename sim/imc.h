@@ -124,6 +124,9 @@ private:
     void withdraw_req();
     // An exchange takes the request; true when REQ rose since the previous one.
     bool take_req();
+    // An exchange that reaches the stopped IMC on a request raised before
+    // it stopped (once per stop).
+    bool exchange_in_flight();
     void frame(const uint8_t *f, uint8_t *rx);
     void firmware_message(const uint8_t *f, uint32_t len, bool has_rx);
     void status_reply(uint8_t *rx);
@@ -146,6 +149,9 @@ private:
     uint8_t lens_optics_[6] = {};    // 0x32-0x37 of the lens that came off
     uint8_t lens_focus_switch_ = 0;  // 0x9C of the lens that came off
     bool req_raised_ = false;  // REQ rose since the previous exchange
+    // When the IMC stopped with a request standing (-1: it did not). The
+    // master may have read REQ high and be clocking its exchange already.
+    int64_t stopped_with_req_us_ = -1;
     bool i2n_unread_ = false;    // I2N rose and no status block was read since
     bool i2n_min_done_ = false;  // I2N has been high for i2n_pulse_ms
 

@@ -275,6 +275,31 @@ TEST_F(SimImc, AnExchangeNeedsAREQRiseSinceThePreviousOne)
     EXPECT_NE(violations().find(NO_REQ), std::string::npos);
 }
 
+TEST_F(SimImc, OnlyTheExchangeOnTheLastREQMayReachAStoppedIMC)
+{
+    const std::string OFF = "imc: 512-byte exchange while the IMC is off";
+    // A long period: the stop below comes well before the next rise.
+    ASSERT_TRUE(sim.ok("config req_period_ms 1500"));
+    // The master read REQ high; power goes before its exchange arrives.
+    ASSERT_TRUE(req.wait_level(1, 4000));
+    ASSERT_TRUE(sim.ok("fault power_good drop"));
+    EXPECT_EQ(raw_status_exchange(fd), 512);
+    EXPECT_EQ(violations(), "");
+    // Nothing can have been read high since.
+    EXPECT_EQ(raw_status_exchange(fd), 512);
+    EXPECT_NE(violations().find(OFF), std::string::npos) << violations();
+
+    // No request stood when it stopped: the first exchange is blamed too.
+    ASSERT_TRUE(sim.ok("power off"));
+    ASSERT_TRUE(sim.ok("power on"));
+    ASSERT_TRUE(sim.ok("clear violations"));
+    ASSERT_TRUE(req.wait_level(1, 4000));
+    EXPECT_EQ(raw_status_exchange(fd), 512);
+    ASSERT_TRUE(sim.ok("fault power_good drop"));
+    EXPECT_EQ(raw_status_exchange(fd), 512);
+    EXPECT_NE(violations().find(OFF), std::string::npos) << violations();
+}
+
 TEST_F(SimImc, TimedREQStillJudgesByTheRise)
 {
     // The timed REQ of earlier rigs: low again after req_high_ms, but the
