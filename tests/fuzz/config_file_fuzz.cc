@@ -56,33 +56,27 @@ void start_from_file()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    fuzz::fuzz_setup();
-    VirtualClock clock;
-    clock_set_source(&clock);
-    {
-        test::FakeHardware hw;
-        process_state_reset_for_tests();
-        s_capture = capture_settings_initial();
-        fuzz::write_fixed_file(OPTAD_CONF_PATH, data, size);
+    fuzz::FuzzRun run;
+    process_state_reset_for_tests();
+    s_capture = capture_settings_initial();
+    fuzz::write_fixed_file(OPTAD_CONF_PATH, data, size);
 
-        // A file the store cannot load is left alone (and nothing is
-        // persisted into it); every other one is rewritten complete.
-        int existed = 0;
-        const bool loadable = SettingsPtr(settings_open(OPTAD_CONF_PATH, &existed)) != nullptr;
+    // A file the store cannot load is left alone (and nothing is
+    // persisted into it); every other one is rewritten complete.
+    int existed = 0;
+    const bool loadable = SettingsPtr(settings_open(OPTAD_CONF_PATH, &existed)) != nullptr;
 
-        start_from_file();
-        for (int job = JOB_FIRST_PARAM; job <= JOB_LAST_PARAM; ++job) {
-            std::memset(spi_send_buffer(), 0, SPI_BUFFER_SIZE);
-            encode_param_job(job);
-        }
-        const std::vector<std::string> first = table_snapshot();
-
-        start_from_file();
-        if (loadable)
-            fuzz_check(table_snapshot() == first, "the file written at start loads to the same table");
-        param_reset_for_tests();
-        process_state_reset_for_tests();
+    start_from_file();
+    for (int job = JOB_FIRST_PARAM; job <= JOB_LAST_PARAM; ++job) {
+        std::memset(spi_send_buffer(), 0, SPI_BUFFER_SIZE);
+        encode_param_job(job);
     }
-    clock_set_source(nullptr);
+    const std::vector<std::string> first = table_snapshot();
+
+    start_from_file();
+    if (loadable)
+        fuzz_check(table_snapshot() == first, "the file written at start loads to the same table");
+    param_reset_for_tests();
+    process_state_reset_for_tests();
     return 0;
 }

@@ -53,39 +53,34 @@ void check_stream(const test::FakeDevices &dev, const uint8_t *data, size_t size
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    fuzz::fuzz_setup();
-    VirtualClock clock;
-    clock_set_source(&clock);
-    {
-        test::FakeHardware hw;
-        fuzz::write_fixed_file(FIRMWARE_FILE_PATH, data, size);
+    fuzz::FuzzRun run;
+    test::FakeHardware &hw = run.hw;
+    fuzz::write_fixed_file(FIRMWARE_FILE_PATH, data, size);
 
-        const int revision = get_firmware_file_revision();
-        fuzz_check(revision >= -999 && revision <= 9999, "the revision fits four characters");
+    const int revision = get_firmware_file_revision();
+    fuzz_check(revision >= -999 && revision <= 9999, "the revision fits four characters");
 
-        // REQ is up, and the IMC raises it again after every transfer.
-        hw.pins.line("imc_req").value = 1;
-        hw.dev.after_imc_transfer = [&hw] { hw.pins.req_edge(1); };
-        hw.pins.line("438").value = 1;
-        fuzz_check(spi_open_and_init(nullptr, nullptr) == 0, "the fake link opens");
-        hw.pins.req_edge(0);
-        hw.pins.req_edge(1);
-        // No answer to the start command itself, then OK to it and OK to
-        // the write-in.
-        hw.dev.imc_replies.push_back(std::vector<uint8_t>(SPI_BUFFER_SIZE, 0));
-        hw.dev.imc_replies.push_back(test::status_reply({{0x1A, 0x01}}));
-        hw.dev.imc_replies.push_back(test::status_reply({{0x1A, 0x01}, {0x1B, 0x01}}));
+    // REQ is up, and the IMC raises it again after every transfer.
+    hw.pins.line("imc_req").value = 1;
+    hw.dev.after_imc_transfer = [&hw] { hw.pins.req_edge(1); };
+    hw.pins.line("438").value = 1;
+    fuzz_check(spi_open_and_init(nullptr, nullptr) == 0, "the fake link opens");
+    hw.pins.req_edge(0);
+    hw.pins.req_edge(1);
+    // No answer to the start command itself, then OK to it and OK to
+    // the write-in.
+    hw.dev.imc_replies.push_back(std::vector<uint8_t>(SPI_BUFFER_SIZE, 0));
+    hw.dev.imc_replies.push_back(test::status_reply({{0x1A, 0x01}}));
+    hw.dev.imc_replies.push_back(test::status_reply({{0x1A, 0x01}, {0x1B, 0x01}}));
 
-        const int result = firmware_upgrade();
-        if (size == 0) {
-            fuzz_check(result < 0, "an empty image is refused");
-            fuzz_check(hw.dev.imc_transfers.empty(), "an empty image starts no upgrade");
-        } else {
-            fuzz_check(result == 0, "an image the IMC takes completes the upgrade");
-            check_stream(hw.dev, data, size);
-        }
-        spi_close();
+    const int result = firmware_upgrade();
+    if (size == 0) {
+        fuzz_check(result < 0, "an empty image is refused");
+        fuzz_check(hw.dev.imc_transfers.empty(), "an empty image starts no upgrade");
+    } else {
+        fuzz_check(result == 0, "an image the IMC takes completes the upgrade");
+        check_stream(hw.dev, data, size);
     }
-    clock_set_source(nullptr);
+    spi_close();
     return 0;
 }

@@ -8,6 +8,9 @@
 // its corpus as a test, so the inputs that once crashed keep being run.
 #pragma once
 
+#include "platform/clock.h"
+#include "tests/imc/fake_hw.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -33,6 +36,22 @@ inline void fuzz_check(bool ok, const char *what)
 void write_fixed_file(const char *fixed_path, const uint8_t *data, size_t size);
 // The content of a fixed path in the sandbox ("" when it is missing).
 std::string read_fixed_file(const char *fixed_path);
+
+// One input's run on the fake board: the process's set-up, a virtual clock
+// in place of the real one, and fresh fake hardware.
+struct FuzzRun {
+    FuzzRun()
+    {
+        fuzz_setup();
+        clock_set_source(&clock);
+    }
+    ~FuzzRun() { clock_set_source(nullptr); }
+    FuzzRun(const FuzzRun &) = delete;
+    FuzzRun &operator=(const FuzzRun &) = delete;
+
+    VirtualClock clock;
+    test::FakeHardware hw;
+};
 
 // Takes fields off the front of the input; past its end every byte reads 0.
 class InputReader {

@@ -78,72 +78,66 @@ std::vector<std::string> table_snapshot()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    fuzz::fuzz_setup();
-    VirtualClock clock;
-    clock_set_source(&clock);
-    {
-        test::FakeHardware hw;
-        process_state_reset_for_tests();
-        sync_objects_create();
-        job_queue_reset_for_tests();
-        s_capture = capture_settings_initial();
-        param_reset_for_tests();
-        ::unlink((fuzz::fuzz_setup() + OPTAD_CONF_PATH).c_str());
-        param_init();
-        set_lens_focus_switch(0);
-        publish_current_shutter_index(0);
-        (void)take_exposure_settle_request();
-        daemon_state.imc_ready = 1;
+    fuzz::FuzzRun run;
+    process_state_reset_for_tests();
+    sync_objects_create();
+    job_queue_reset_for_tests();
+    s_capture = capture_settings_initial();
+    param_reset_for_tests();
+    ::unlink((fuzz::fuzz_setup() + OPTAD_CONF_PATH).c_str());
+    param_init();
+    set_lens_focus_switch(0);
+    publish_current_shutter_index(0);
+    (void)take_exposure_settle_request();
+    daemon_state.imc_ready = 1;
 
-        if (size > 0 && data[0] == '!') {
-            set_lens_focus_switch(1);
-            publish_current_shutter_index(SHUTTER_INDEX_1_100);
-            ++data;
-            --size;
-        }
-        if (GVariant *list = decode_list(data, size)) {
-            g_variant_take_ref(list);  // parsed ones are full references already
-            // Entry by entry as the service takes them: a refused value
-            // stores nothing (a maximum exposure time that the exposure
-            // mode then refuses excepted: it stays stored for a mode that
-            // takes it).
-            GVariantIter iter;
-            g_variant_iter_init(&iter, list);
-            const char *name = nullptr;
-            GVariant *value = nullptr;
-            while (g_variant_iter_next(&iter, "(&sv)", &name, &value)) {
-                const std::vector<std::string> before = table_snapshot();
-                GError *error = nullptr;
-                const bool ok = handle_set_property(name, value, &error);
-                fuzz_check(ok == (error == nullptr), "an error exactly with a refusal");
-                if (!ok && std::strcmp(error->message, "Invalid exposure mode!") != 0)
-                    fuzz_check(table_snapshot() == before, "a refused value stores nothing");
-                g_clear_error(&error);
-                g_variant_unref(value);
-            }
-            // And the whole list as one SetProperties call.
-            GError *error = nullptr;
-            GVariant *reply = dbus_set_properties(IMC_CONTROL_INTERFACE, list, &error);
-            fuzz_check(reply != nullptr, "the service's own interface always gets a reply");
-            g_variant_unref(g_variant_ref_sink(reply));
-            g_clear_error(&error);
-            g_variant_unref(list);
-        }
-
-        // The main loop's turn: each queued job's encoder.
-        int job = 0;
-        while (job_list_take(&job)) {
-            std::memset(spi_send_buffer(), 0, SPI_BUFFER_SIZE);
-            encode_param_job(job);
-        }
-
-        const std::vector<std::string> stored = table_snapshot();
-        param_reset_for_tests();
-        param_init();
-        fuzz_check(table_snapshot() == stored, "every stored value comes back from the file");
-        param_reset_for_tests();
-        process_state_reset_for_tests();
+    if (size > 0 && data[0] == '!') {
+        set_lens_focus_switch(1);
+        publish_current_shutter_index(SHUTTER_INDEX_1_100);
+        ++data;
+        --size;
     }
-    clock_set_source(nullptr);
+    if (GVariant *list = decode_list(data, size)) {
+        g_variant_take_ref(list);  // parsed ones are full references already
+        // Entry by entry as the service takes them: a refused value
+        // stores nothing (a maximum exposure time that the exposure
+        // mode then refuses excepted: it stays stored for a mode that
+        // takes it).
+        GVariantIter iter;
+        g_variant_iter_init(&iter, list);
+        const char *name = nullptr;
+        GVariant *value = nullptr;
+        while (g_variant_iter_next(&iter, "(&sv)", &name, &value)) {
+            const std::vector<std::string> before = table_snapshot();
+            GError *error = nullptr;
+            const bool ok = handle_set_property(name, value, &error);
+            fuzz_check(ok == (error == nullptr), "an error exactly with a refusal");
+            if (!ok && std::strcmp(error->message, "Invalid exposure mode!") != 0)
+                fuzz_check(table_snapshot() == before, "a refused value stores nothing");
+            g_clear_error(&error);
+            g_variant_unref(value);
+        }
+        // And the whole list as one SetProperties call.
+        GError *error = nullptr;
+        GVariant *reply = dbus_set_properties(IMC_CONTROL_INTERFACE, list, &error);
+        fuzz_check(reply != nullptr, "the service's own interface always gets a reply");
+        g_variant_unref(g_variant_ref_sink(reply));
+        g_clear_error(&error);
+        g_variant_unref(list);
+    }
+
+    // The main loop's turn: each queued job's encoder.
+    int job = 0;
+    while (job_list_take(&job)) {
+        std::memset(spi_send_buffer(), 0, SPI_BUFFER_SIZE);
+        encode_param_job(job);
+    }
+
+    const std::vector<std::string> stored = table_snapshot();
+    param_reset_for_tests();
+    param_init();
+    fuzz_check(table_snapshot() == stored, "every stored value comes back from the file");
+    param_reset_for_tests();
+    process_state_reset_for_tests();
     return 0;
 }
