@@ -9,13 +9,13 @@
 //
 //   OPTAD_SOAK_SEED=<n>     replays a schedule (the seed is printed)
 //   OPTAD_SOAK_SECONDS=<n>  its length (default: 150 s, 45 s in slow builds)
+#include "tests/system/client_thread.h"
 #include "tests/system/params_rig.h"
 
 #include <gtest/gtest.h>
 
 #include <glib.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -146,19 +146,13 @@ struct Settable {
 class Client {
 public:
     Client(Rig &rig, std::vector<Settable> properties, unsigned seed)
-        : properties_(std::move(properties)), rng_(seed), thread_([this, &rig] { run(rig); })
+        : properties_(std::move(properties)), rng_(seed), thread_([this, &rig](ClientThread &c) { round(rig, c); })
     {
     }
-    ~Client() { stop(); }
-    void stop()
-    {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-    }
-    long worst_ms() const { return worst_ms_; }
-    int errors() const { return errors_; }
-    int calls() const { return calls_; }
+    void stop() { thread_.stop(); }
+    long worst_ms() const { return thread_.worst_ms(); }
+    int errors() const { return thread_.failed(); }
+    int calls() const { return thread_.calls(); }
     std::map<std::string, int> last_set() const
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -166,39 +160,25 @@ public:
     }
 
 private:
-    void timed(const std::function<bool()> &call)
+    void round(Rig &rig, ClientThread &c)
     {
-        const auto start = Clock::now();
-        errors_ += call() ? 0 : 1;
-        const long took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        worst_ms_ = std::max(worst_ms_.load(), took);
-        calls_++;
-    }
-    void run(Rig &rig)
-    {
-        while (!stop_) {
-            const Settable &p = properties_[pick(rng_, 0, static_cast<int>(properties_.size()) - 1)];
-            const int value = pick(rng_, p.lo, p.hi);
-            const std::string list = "[('" + std::string(p.name) + "', <" + std::to_string(value) + ">)]";
-            timed([&] { return imc_set_properties(rig, list) == "(true,)"; });
-            {
-                std::lock_guard<std::mutex> guard(lock_);
-                last_[p.name] = value;
-            }
-            timed([&] { return !imc_get_text(rig, p.name).empty(); });
-            std::this_thread::sleep_for(std::chrono::milliseconds(pick(rng_, 50, 400)));
+        const Settable &p = properties_[pick(rng_, 0, static_cast<int>(properties_.size()) - 1)];
+        const int value = pick(rng_, p.lo, p.hi);
+        const std::string list = "[('" + std::string(p.name) + "', <" + std::to_string(value) + ">)]";
+        c.call([&] { return imc_set_properties(rig, list) == "(true,)"; });
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            last_[p.name] = value;
         }
+        c.call([&] { return !imc_get_text(rig, p.name).empty(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(pick(rng_, 50, 400)));
     }
 
     std::vector<Settable> properties_;
     Rng rng_;
-    std::atomic<bool> stop_{false};
-    std::atomic<long> worst_ms_{0};
-    std::atomic<int> errors_{0};
-    std::atomic<int> calls_{0};
     mutable std::mutex lock_;
     std::map<std::string, int> last_;
-    std::thread thread_;
+    ClientThread thread_;  // last: its round uses everything above
 };
 
 // The last start-up state the daemon logged is "running".

@@ -107,6 +107,9 @@ TEST_P(RunningModuleFault, RestartsTheModuleAndPushesTheParametersAgain)
     EXPECT_EQ(optad_log_count(rig, "Restarting IMC from Main Loop"), 1);
     EXPECT_EQ(optad_log_count(rig, "Done updating params!"), 2);
     EXPECT_EQ(optad_log_count(rig, "Got no feedback from Image Chip"), 0);
+    // A running IMC answers every exchange, and a stopped one is never
+    // waited for.
+    EXPECT_EQ(optad_log_count(rig, "Timeout (10s) occurred while waiting for GPIO REQ!"), 0);
     // Running again: black video off, polling on.
     EXPECT_NE(sim.ctl("show cam0").find("black_video 0\n"), std::string::npos);
     EXPECT_EQ(imc_get_text(rig, "SensorProtector"), "b'open'");
