@@ -45,8 +45,12 @@ bool wake_pending = false;
 // on that thread only.
 bool gate_held = false;
 
-// Places of the job list that only the job types may take.
+// Places of the job list that only the job types may take. Every job type
+// pending at once, each also appended again by a listener that sees its
+// line twice, is 24: the reserve is that with room to spare, and still
+// leaves the clients most of the list.
 constexpr size_t JOB_TYPE_RESERVE = 32;
+static_assert(JOB_TYPE_RESERVE >= 2 * JT_JOB_TYPE_COUNT && JOB_TYPE_RESERVE < JobList::CAPACITY / 4);
 
 int refuse(int id)
 {
