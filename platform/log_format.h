@@ -71,6 +71,16 @@ consteval int taken(const char *fmt, const ArgKind *kinds, size_t count)
         ++used;
         return true;
     };
+    // A width or a precision: digits, or '*' that takes an int argument.
+    auto skip_field = [&](const char *&q) {
+        if (*q == '*') {
+            ++q;
+            return take(ArgClass::INTEGER, sizeof(int));
+        }
+        while (is_digit(*q))
+            ++q;
+        return true;
+    };
     for (const char *p = fmt; *p != '\0'; ++p) {
         if (*p != '%')
             continue;
@@ -79,23 +89,8 @@ consteval int taken(const char *fmt, const ArgKind *kinds, size_t count)
             continue;
         while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0')
             ++p;
-        if (*p == '*') {
-            if (!take(ArgClass::INTEGER, sizeof(int)))
-                return -1;
-            ++p;
-        }
-        while (is_digit(*p))
-            ++p;
-        if (*p == '.') {
-            ++p;
-            if (*p == '*') {
-                if (!take(ArgClass::INTEGER, sizeof(int)))
-                    return -1;
-                ++p;
-            }
-            while (is_digit(*p))
-                ++p;
-        }
+        if (!skip_field(p) || (*p == '.' && !skip_field(++p)))  // width, then precision
+            return -1;
         size_t integer_size = sizeof(int);
         size_t floating_size = sizeof(double);
         bool length = true;

@@ -1,4 +1,5 @@
 #include "platform/log.h"
+#include "platform/log_format.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,19 @@ TEST(Log, LongLinesAreKeptWhole)
     ASSERT_EQ(cap.lines().size(), 1u);
     EXPECT_EQ(cap.lines()[0].text.size(), 9u + 8192u + 1u);
 }
+
+// A table's format is matched against its arguments while compiling: the
+// width and precision fields, '*' taking an int, and the length modifiers.
+static_assert(format_takes<int, const char *>("%-08d %.3s"));
+static_assert(format_takes<int, int, const char *>("%*.*s"));
+static_assert(format_takes<int, const char *>("%.*s"));
+static_assert(format_takes<long, unsigned long long, size_t>("%ld %llu %zu"));
+static_assert(format_takes<double, char>("%5.2f%c%%"));
+static_assert(!format_takes<const char *>("%.*s"));
+static_assert(!format_takes<int>("%s"));
+static_assert(!format_takes<long long>("%d"));
+static_assert(!format_takes<int>("%d %d"));
+static_assert(!format_takes<int>("%n"));
 
 }  // namespace
 }  // namespace optad
