@@ -30,21 +30,6 @@ using optad::fuzz::fuzz_check;
 
 namespace {
 
-// Every parameter as text ("i:50", "s:auto", "s:-" for an absent string).
-std::vector<std::string> table_snapshot()
-{
-    std::vector<std::string> values;
-    for (int id = 0; id < PARAM_COUNT; ++id) {
-        if (*param_get_type(id) == PARAM_TYPE_INT) {
-            values.push_back("i:" + std::to_string(param_get_int_value(id)));
-        } else {
-            const char *s = param_get_string_value(id);
-            values.push_back(s != nullptr ? std::string("s:") + s : "s:-");
-        }
-    }
-    return values;
-}
-
 void start_from_file()
 {
     param_reset_for_tests();
@@ -71,11 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::memset(spi_send_buffer(), 0, SPI_BUFFER_SIZE);
         encode_param_job(job);
     }
-    const std::vector<std::string> first = table_snapshot();
+    const std::vector<std::string> first = fuzz::table_snapshot();
 
     start_from_file();
     if (loadable)
-        fuzz_check(table_snapshot() == first, "the file written at start loads to the same table");
+        fuzz_check(fuzz::table_snapshot() == first, "the file written at start loads to the same table");
     param_reset_for_tests();
     process_state_reset_for_tests();
     return 0;

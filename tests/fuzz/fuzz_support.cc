@@ -1,5 +1,6 @@
 #include "tests/fuzz/fuzz_support.h"
 
+#include "config/param_settings.h"
 #include "platform/log.h"
 #include "tests/support/test_support.h"
 
@@ -60,6 +61,20 @@ std::string read_fixed_file(const char *fixed_path)
 {
     std::ifstream in(fuzz_setup() + fixed_path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> table_snapshot()
+{
+    std::vector<std::string> values;
+    for (int id = 0; id < PARAM_COUNT; ++id) {
+        if (*param_get_type(id) == PARAM_TYPE_INT) {
+            values.push_back("i:" + std::to_string(param_get_int_value(id)));
+        } else {
+            const char *s = param_get_string_value(id);
+            values.push_back(s != nullptr ? std::string("s:") + s : "s:-");
+        }
+    }
+    return values;
 }
 
 size_t InputReader::take(uint8_t *out, size_t n)

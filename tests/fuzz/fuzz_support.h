@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace optad::fuzz {
 
@@ -36,6 +37,10 @@ inline void fuzz_check(bool ok, const char *what)
 void write_fixed_file(const char *fixed_path, const uint8_t *data, size_t size);
 // The content of a fixed path in the sandbox ("" when it is missing).
 std::string read_fixed_file(const char *fixed_path);
+
+// Every parameter of the table as text ("i:50", "s:auto", "s:-" for an
+// absent string), in the order of their ids.
+std::vector<std::string> table_snapshot();
 
 // One input's run on the fake board: the process's set-up, a virtual clock
 // in place of the real one, and fresh fake hardware.

@@ -60,20 +60,6 @@ GVariant *decode_list(const uint8_t *data, size_t size)
     return g_variant_get_normal_form(raw);
 }
 
-std::vector<std::string> table_snapshot()
-{
-    std::vector<std::string> values;
-    for (int id = 0; id < PARAM_COUNT; ++id) {
-        if (*param_get_type(id) == PARAM_TYPE_INT) {
-            values.push_back("i:" + std::to_string(param_get_int_value(id)));
-        } else {
-            const char *s = param_get_string_value(id);
-            values.push_back(s != nullptr ? std::string("s:") + s : "s:-");
-        }
-    }
-    return values;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -108,12 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const char *name = nullptr;
         GVariant *value = nullptr;
         while (g_variant_iter_next(&iter, "(&sv)", &name, &value)) {
-            const std::vector<std::string> before = table_snapshot();
+            const std::vector<std::string> before = fuzz::table_snapshot();
             GError *error = nullptr;
             const bool ok = handle_set_property(name, value, &error);
             fuzz_check(ok == (error == nullptr), "an error exactly with a refusal");
             if (!ok && std::strcmp(error->message, "Invalid exposure mode!") != 0)
-                fuzz_check(table_snapshot() == before, "a refused value stores nothing");
+                fuzz_check(fuzz::table_snapshot() == before, "a refused value stores nothing");
             g_clear_error(&error);
             g_variant_unref(value);
         }
@@ -133,10 +119,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         encode_param_job(job);
     }
 
-    const std::vector<std::string> stored = table_snapshot();
+    const std::vector<std::string> stored = fuzz::table_snapshot();
     param_reset_for_tests();
     param_init();
-    fuzz_check(table_snapshot() == stored, "every stored value comes back from the file");
+    fuzz_check(fuzz::table_snapshot() == stored, "every stored value comes back from the file");
     param_reset_for_tests();
     process_state_reset_for_tests();
     return 0;
